@@ -1,0 +1,52 @@
+#pragma once
+
+#include <array>
+#include <cstddef>
+#include <cstdint>
+#include <optional>
+
+// The 48-byte header of a sound image and the 44-byte header of a PCM WAV file.
+//
+// Sound image header (mono "VAGp" and interleaved stereo "STER" differ only in the magic):
+//   0  4 bytes  magic
+//   4  u32 LE   data size again (only images stored in the archive fill it)
+//   12 u32 BE   data size N in bytes; for stereo, the size of one channel
+//   16 u32 BE   sample rate in Hz
+//   32 16 bytes name, ended by its first zero byte or the end of the field
+// The ADPCM data follows the header: N bytes mono, 2N bytes stereo (left and right blocks
+// alternate, left first).
+namespace sorvik {
+
+constexpr std::size_t kSoundHeaderSize = 48;
+constexpr std::size_t kHeaderLeSizeOffset = 4;
+constexpr std::size_t kHeaderBeSizeOffset = 12;
+constexpr std::size_t kHeaderSampleRateOffset = 16;
+constexpr std::size_t kHeaderNameOffset = 32;
+constexpr std::size_t kHeaderNameSize = 16;
+
+constexpr char kVagMagic[] = "VAGp";
+constexpr char kSterMagic[] = "STER";
+
+constexpr std::size_t kWavHeaderSize = 44;
+using WavHeader = std::array<std::uint8_t, kWavHeaderSize>;
+// The largest PCM data a WAV file can describe: its RIFF size (data + 36) is 32-bit.
+constexpr std::uint64_t kMaxWavDataSize = 0xFFFFFFFFull - 36;
+
+// What a sound image's header says about its data.
+struct SoundImageHeader {
+    std::uint64_t dataSize;    // ADPCM bytes of all channels together (N mono, 2N stereo)
+    std::uint32_t sampleRate;  // Hz
+};
+
+// Reads the header of a mono image. nullopt when the image is shorter than a header, its magic
+// is not "VAGp", or its size field is 0.
+std::optional<SoundImageHeader> ReadVagHeader(const std::uint8_t* image, std::size_t imageLength);
+// The same for a stereo image ("STER"); the data size counts both channels.
+std::optional<SoundImageHeader> ReadSterHeader(const std::uint8_t* image, std::size_t imageLength);
+
+// Fill all 44 bytes of a WAV header for 16-bit PCM data of `dataSize` bytes; both return 44.
+std::size_t FillMonoWavHeader(WavHeader& header, std::uint32_t dataSize, std::uint32_t sampleRate);
+std::size_t FillStereoWavHeader(WavHeader& header, std::uint32_t dataSize,
+                                std::uint32_t sampleRate);
+
+}  // namespace sorvik

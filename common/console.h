@@ -1,0 +1,21 @@
+#pragma once
+
+// Console output on standard output. When standard output is a terminal every print reaches it
+// at once, so a running count without a newline shows while the work goes on; when it is
+// redirected, output is buffered as usual and written out at the latest when the process ends.
+namespace sorvik::console {
+
+// Chooses the buffering for standard output; call once before the first print.
+void SetUp();
+
+#if defined(__GNUC__)
+__attribute__((format(printf, 1, 2)))
+#endif
+void Print(const char* format, ...);
+
+// Prints `text` followed by a newline.
+void PutLine(const char* text);
+
+void PutChar(char character);
+
+}  // namespace sorvik::console

@@ -1,0 +1,15 @@
+#pragma once
+
+namespace sorvik {
+
+// Outcome of a conversion or an extraction. The values are fixed: callers print a message per
+// value and tests compare against them.
+enum class ResultCode : int {
+    Ok = 0,
+    UnknownFormat = 1,  // a magic number or a size did not fit
+    OutOfMemory = 2,    // a heap allocation failed
+    ReadFailed = 3,     // an input failed to open or to read
+    WriteFailed = 4,    // an output failed to be created or written
+};
+
+}  // namespace sorvik

@@ -1,0 +1,229 @@
+// The platform layer on POSIX systems (Linux, macOS). Paths are UTF-8 and separated by '/'.
+
+#include <dirent.h>
+#include <errno.h>
+#include <fcntl.h>
+#include <fnmatch.h>
+#include <strings.h>
+#include <sys/mman.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <new>
+#include <vector>
+
+#include "platform/platform.h"
+
+namespace sorvik::platform {
+
+const char kPathSeparator = '/';
+const bool kSlashStartsOption = false;
+
+bool IsLeadByte(std::uint8_t) { return false; }
+
+int CompareNoCase(const char* left, const char* right) { return ::strcasecmp(left, right); }
+
+namespace {
+
+// Removes "." components and folds ".." into its parent, as an absolute path is shown to users.
+std::string NormalizeAbsolute(const std::string& path) {
+    std::vector<std::string> parts;
+    std::size_t start = 0;
+    while (start <= path.size()) {
+        std::size_t end = path.find('/', start);
+        if (end == std::string::npos) end = path.size();
+        const std::string part = path.substr(start, end - start);
+        if (part == "..") {
+            if (!parts.empty()) parts.pop_back();
+        } else if (!part.empty() && part != ".") {
+            parts.push_back(part);
+        }
+        start = end + 1;
+    }
+    std::string result;
+    for (const std::string& part : parts) result += "/" + part;
+    // A trailing separator is kept, as it says the path names a folder.
+    if (result.empty() || (path.size() > 1 && path.back() == '/')) result += '/';
+    return result;
+}
+
+}  // namespace
+
+std::optional<std::string> GetCurrentDir() {
+    std::vector<char> buffer(4096);
+    for (;;) {
+        if (::getcwd(buffer.data(), buffer.size()) != nullptr) return std::string(buffer.data());
+        if (errno != ERANGE) return std::nullopt;
+        buffer.resize(buffer.size() * 2);
+    }
+}
+
+std::optional<std::string> MakeAbsolute(const std::string& path) {
+    if (!path.empty() && path[0] == '/') return NormalizeAbsolute(path);
+    const std::optional<std::string> current = GetCurrentDir();
+    if (!current) return std::nullopt;
+    return NormalizeAbsolute(*current + "/" + path);
+}
+
+bool SetCurrentDir(const std::string& path) { return ::chdir(path.c_str()) == 0; }
+
+bool IsDirectory(const std::string& path) {
+    struct stat status;
+    return ::stat(path.c_str(), &status) == 0 && S_ISDIR(status.st_mode);
+}
+
+CreateDirResult CreateDir(const std::string& path) {
+    if (::mkdir(path.c_str(), 0777) == 0) return CreateDirResult::Created;
+    switch (errno) {
+        case EEXIST:
+            return CreateDirResult::AlreadyExists;
+        case ENOENT:
+            return CreateDirResult::ParentMissing;
+        default:
+            return CreateDirResult::Failed;
+    }
+}
+
+FileId OpenForReading(const char* path) {
+    const int descriptor = ::open(path, O_RDONLY | O_CLOEXEC);
+    if (descriptor < 0) return kInvalidFile;
+    struct stat status;
+    if (::fstat(descriptor, &status) != 0 || !S_ISREG(status.st_mode)) {
+        ::close(descriptor);
+        return kInvalidFile;
+    }
+    return descriptor;
+}
+
+FileId CreateForWriting(const char* path) {
+    const int descriptor = ::open(path, O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+    return descriptor < 0 ? kInvalidFile : descriptor;
+}
+
+std::int64_t ReadSome(FileId file, void* buffer, std::size_t byteCount) {
+    for (;;) {
+        const ssize_t got = ::read(static_cast<int>(file), buffer, byteCount);
+        if (got >= 0) return got;
+        if (errno != EINTR) return -1;
+    }
+}
+
+bool WriteAll(FileId file, const void* buffer, std::size_t byteCount) {
+    const auto* cursor = static_cast<const std::uint8_t*>(buffer);
+    while (byteCount > 0) {
+        const ssize_t written = ::write(static_cast<int>(file), cursor, byteCount);
+        if (written < 0 && errno == EINTR) continue;
+        if (written <= 0) return false;
+        cursor += written;
+        byteCount -= static_cast<std::size_t>(written);
+    }
+    return true;
+}
+
+bool Seek(FileId file, std::int64_t offset, SeekOrigin origin) {
+    const int whence = origin == SeekOrigin::Begin ? SEEK_SET : SEEK_CUR;
+    return ::lseek(static_cast<int>(file), static_cast<off_t>(offset), whence) >= 0;
+}
+
+std::optional<std::uint64_t> FileSize(FileId file) {
+    struct stat status;
+    if (::fstat(static_cast<int>(file), &status) != 0) return std::nullopt;
+    return static_cast<std::uint64_t>(status.st_size);
+}
+
+bool CloseFile(FileId file) { return ::close(static_cast<int>(file)) == 0; }
+
+std::optional<FileView> MapWholeFile(FileId file) {
+    const std::optional<std::uint64_t> size = FileSize(file);
+    if (!size || *size == 0 || *size > SIZE_MAX) return std::nullopt;
+    void* data = ::mmap(nullptr, static_cast<std::size_t>(*size), PROT_READ, MAP_PRIVATE,
+                        static_cast<int>(file), 0);
+    if (data == MAP_FAILED) return std::nullopt;
+    FileView view;
+    view.data = static_cast<const std::uint8_t*>(data);
+    view.size = static_cast<std::size_t>(*size);
+    return view;
+}
+
+void UnmapFile(const FileView& view) {
+    if (view.data != nullptr) ::munmap(const_cast<std::uint8_t*>(view.data), view.size);
+}
+
+namespace {
+
+// A search lists its folder once, sorted by name, so the order of matches is stable.
+struct Search {
+    std::vector<std::string> names;
+    std::size_t next = 0;
+};
+
+bool HasWildcard(const std::string& text) { return text.find_first_of("*?") != std::string::npos; }
+
+std::vector<std::string> ListMatches(const std::string& pattern) {
+    const std::size_t slash = pattern.rfind('/');
+    const std::string folder = slash == std::string::npos ? "." : pattern.substr(0, slash + 1);
+    const std::string namePattern =
+        slash == std::string::npos ? pattern : pattern.substr(slash + 1);
+    std::vector<std::string> names;
+    if (!HasWildcard(namePattern)) {
+        struct stat status;
+        if (!namePattern.empty() && ::stat(pattern.c_str(), &status) == 0) {
+            names.push_back(namePattern);
+        }
+        return names;
+    }
+    DIR* directory = ::opendir(folder.c_str());
+    if (directory == nullptr) return names;
+    while (const dirent* entry = ::readdir(directory)) {
+        const char* name = entry->d_name;
+        if (std::strcmp(name, ".") == 0 || std::strcmp(name, "..") == 0) continue;
+        // Names from discs made for Windows come in any case, so patterns ignore case.
+        if (::fnmatch(namePattern.c_str(), name, FNM_CASEFOLD) == 0) names.emplace_back(name);
+    }
+    ::closedir(directory);
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+}  // namespace
+
+SearchId StartSearch(const char* pattern, std::string& firstName) {
+    auto* search = new (std::nothrow) Search{ListMatches(pattern), 0};
+    if (search == nullptr) return kInvalidSearch;
+    if (search->names.empty()) {
+        delete search;
+        return kInvalidSearch;
+    }
+    firstName = search->names[search->next++];
+    return reinterpret_cast<SearchId>(search);
+}
+
+bool NextMatch(SearchId id, std::string& name) {
+    auto* search = reinterpret_cast<Search*>(id);
+    if (search == nullptr || search->next >= search->names.size()) return false;
+    name = search->names[search->next++];
+    return true;
+}
+
+void EndSearch(SearchId id) { delete reinterpret_cast<Search*>(id); }
+
+void* AllocateBlock(std::size_t byteCount) { return std::malloc(byteCount); }
+
+void* ResizeBlock(void* block, std::size_t byteCount) { return std::realloc(block, byteCount); }
+
+void FreeBlock(void* block) { std::free(block); }
+
+bool StdoutIsTerminal() { return ::isatty(STDOUT_FILENO) == 1; }
+
+bool CanAskOnTerminal() { return ::isatty(STDIN_FILENO) == 1 && StdoutIsTerminal(); }
+
+void ShowInformation(const char* caption, const char* text) {
+    std::fflush(stdout);
+    std::fprintf(stderr, "%s\n%s\n", caption, text);
+}
+
+}  // namespace sorvik::platform
