@@ -1,0 +1,43 @@
+#pragma once
+
+#include <cstdint>
+#include <filesystem>
+#include <string>
+#include <vector>
+
+// Files, folders and runs of the real binary for the tests.
+namespace sorvik::testing {
+
+namespace fs = std::filesystem;
+
+// A fresh folder under the system's temporary folder, removed with everything in it at the end.
+class TempDir {
+public:
+    TempDir();
+    ~TempDir();
+    TempDir(const TempDir&) = delete;
+    TempDir& operator=(const TempDir&) = delete;
+
+    const fs::path& Path() const { return path_; }
+    // `relative` under the folder, as a string.
+    std::string operator/(const std::string& relative) const { return (path_ / relative).string(); }
+
+private:
+    fs::path path_;
+};
+
+std::vector<std::uint8_t> ReadBytes(const fs::path& path);
+void WriteBytes(const fs::path& path, const std::vector<std::uint8_t>& bytes);
+// Every file below `folder`, as paths relative to it with '/' separators, sorted.
+std::vector<std::string> ListFilesBelow(const fs::path& folder);
+
+struct RunResult {
+    std::string output;  // everything written to standard output
+    int exitCode = -1;
+};
+
+// Runs the sorvik binary with `arguments` (passed exactly, empty ones included) in the folder
+// `workingDir`, with standard input empty and standard output captured.
+RunResult RunSorvik(const std::vector<std::string>& arguments, const fs::path& workingDir);
+
+}  // namespace sorvik::testing
