@@ -66,7 +66,7 @@ std::string FolderOfInput(const std::string& inputPath) {
 
 }  // namespace
 
-RunSettings::ParseResult RunSettings::ParseCommandLine(int argc, char** argv) {
+RunSettings::ParseResult RunSettings::ParseArguments(int argc, const char* const* argv) {
     for (int i = 1; i < argc; ++i) {
         if (IsOption(argv[i])) {
             bool help = false;
@@ -77,6 +77,12 @@ RunSettings::ParseResult RunSettings::ParseCommandLine(int argc, char** argv) {
             TakePlainArgument(argv[i], *this);
         }
     }
+    return ParseResult::Run;
+}
+
+RunSettings::ParseResult RunSettings::ParseCommandLine(int argc, char** argv) {
+    const ParseResult parsed = ParseArguments(argc, argv);
+    if (parsed != ParseResult::Run) return parsed;
 
     if (!inputPath.empty()) {
         // Made absolute before the current directory changes, so it stays reachable.

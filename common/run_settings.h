@@ -24,6 +24,10 @@ struct RunSettings {
     // resolves the destination and creates it (with missing parents) if needed. Nothing is
     // created unless the result is Run.
     ParseResult ParseCommandLine(int argc, char** argv);
+
+    // The first half of ParseCommandLine: takes the options and plain arguments as typed, and
+    // touches neither the file system nor the user. Run means the arguments were accepted.
+    ParseResult ParseArguments(int argc, const char* const* argv);
 };
 
 }  // namespace sorvik
