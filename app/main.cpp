@@ -4,6 +4,7 @@
 #include "common/console.h"
 #include "common/run_settings.h"
 #include "platform/platform.h"
+#include "sfs/sfs_extractor.h"
 
 namespace sorvik {
 namespace {
@@ -26,11 +27,36 @@ std::string Extension(const std::string& path) {
     return dot == std::string::npos ? path : path.substr(dot + 1);
 }
 
+// Prints the outcome of an archive extraction; true for Ok.
+bool ReportExtraction(ResultCode result, const std::string& inputPath) {
+    switch (result) {
+        case ResultCode::Ok:
+            return true;
+        case ResultCode::UnknownFormat:
+            console::Print("%s: Unknown format.\n\n", inputPath.c_str());
+            break;
+        case ResultCode::OutOfMemory:
+            console::PutLine("Can't allocate memory.\n");
+            break;
+        case ResultCode::ReadFailed:
+            console::Print("Can't read %s.\n\n", inputPath.c_str());
+            break;
+        case ResultCode::WriteFailed:
+            console::PutLine("Can't write files.\n");
+            break;
+    }
+    return false;
+}
+
 // Converts what the settings name into the destination, which is already the current directory.
 bool Convert(const RunSettings& settings) {
     const std::string extension = Extension(settings.inputPath);
     if (platform::CompareNoCase(extension.c_str(), "VAG") == 0) {
         return DecodeVagFiles(settings.inputPath);
+    }
+    if (platform::CompareNoCase(extension.c_str(), "SFS") == 0) {
+        sfs::SfsExtractor extractor(settings.decode, settings.sections);
+        return ReportExtraction(extractor.ExtractAll(settings.inputPath), settings.inputPath);
     }
     console::Print("%s: Unknown format.\n\n", settings.inputPath.c_str());
     return false;

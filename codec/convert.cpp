@@ -10,12 +10,29 @@
 namespace sorvik {
 namespace {
 
-// What a conversion will write, worked out from the sizes alone before the output is created.
-struct ConversionPlan {
-    const std::uint8_t* data;
-    std::size_t unitCount;  // mono blocks or stereo block pairs to decode
-    WavHeader wavHeader;
-};
+// Decodes `unitCount` mono blocks or stereo block pairs into an open file.
+using UnitWriter = bool (*)(FileHandle&, const std::uint8_t*, std::size_t);
+
+// Writes a WAV file whose header counts exactly the samples that `unitCount` units decode to.
+// The sizes are checked before the file is created, so a refused sound leaves no file behind.
+ResultCode WriteWav(const char* outputName, const std::uint8_t* data, std::size_t unitCount,
+                    std::uint32_t sampleRate, std::uint16_t channels, UnitWriter writeUnits) {
+    const std::uint64_t pcmBytes = std::uint64_t{unitCount} * channels * kPcmBytesPerBlock;
+    if (unitCount == 0 || pcmBytes > kMaxWavDataSize) return ResultCode::UnknownFormat;
+    WavHeader header;
+    if (channels == 1) {
+        FillMonoWavHeader(header, static_cast<std::uint32_t>(pcmBytes), sampleRate);
+    } else {
+        FillStereoWavHeader(header, static_cast<std::uint32_t>(pcmBytes), sampleRate);
+    }
+    FileHandle file = FileHandle::CreateForWriting(outputName);
+    if (!file.IsOpen()) return ResultCode::WriteFailed;
+    const bool written =
+        file.Write(header.data(), header.size()) && writeUnits(file, data, unitCount);
+    // A failed close can mean the last bytes never reached the disk.
+    const bool closed = file.Close();
+    return written && closed ? ResultCode::Ok : ResultCode::WriteFailed;
+}
 
 // The ADPCM bytes that are both declared by the header and held in the image.
 std::size_t DecodableBytes(const SoundImageHeader& header, std::size_t imageLength) {
@@ -23,52 +40,29 @@ std::size_t DecodableBytes(const SoundImageHeader& header, std::size_t imageLeng
     return static_cast<std::size_t>(std::min<std::uint64_t>(header.dataSize, held));
 }
 
-std::optional<ConversionPlan> PlanMono(const std::uint8_t* image, std::size_t imageLength) {
-    const std::optional<SoundImageHeader> header = ReadVagHeader(image, imageLength);
-    if (!header) return std::nullopt;
-    ConversionPlan plan{image + kSoundHeaderSize, 0, {}};
-    plan.unitCount = CountMonoBlocks(plan.data, DecodableBytes(*header, imageLength));
-    const std::uint64_t pcmBytes = std::uint64_t{plan.unitCount} * kPcmBytesPerBlock;
-    if (plan.unitCount == 0 || pcmBytes > kMaxWavDataSize) return std::nullopt;
-    FillMonoWavHeader(plan.wavHeader, static_cast<std::uint32_t>(pcmBytes), header->sampleRate);
-    return plan;
-}
-
-std::optional<ConversionPlan> PlanStereo(const std::uint8_t* image, std::size_t imageLength) {
-    const std::optional<SoundImageHeader> header = ReadSterHeader(image, imageLength);
-    if (!header) return std::nullopt;
-    ConversionPlan plan{image + kSoundHeaderSize, 0, {}};
-    plan.unitCount = DecodableBytes(*header, imageLength) / (2 * kAdpcmBlockSize);
-    const std::uint64_t pcmBytes = std::uint64_t{plan.unitCount} * 2 * kPcmBytesPerBlock;
-    if (plan.unitCount == 0 || pcmBytes > kMaxWavDataSize) return std::nullopt;
-    FillStereoWavHeader(plan.wavHeader, static_cast<std::uint32_t>(pcmBytes), header->sampleRate);
-    return plan;
-}
-
-using UnitWriter = bool (*)(FileHandle&, const std::uint8_t*, std::size_t);
-
-ResultCode WritePlannedWav(const char* outputName, const std::optional<ConversionPlan>& plan,
-                           UnitWriter writeUnits) {
-    if (!plan) return ResultCode::UnknownFormat;
-    FileHandle file = FileHandle::CreateForWriting(outputName);
-    if (!file.IsOpen()) return ResultCode::WriteFailed;
-    const bool written = file.Write(plan->wavHeader.data(), plan->wavHeader.size()) &&
-                         writeUnits(file, plan->data, plan->unitCount);
-    // A failed close can mean the last bytes never reached the disk.
-    const bool closed = file.Close();
-    return written && closed ? ResultCode::Ok : ResultCode::WriteFailed;
-}
-
 }  // namespace
+
+ResultCode WriteMonoWav(const char* outputName, const std::uint8_t* data, std::size_t blockCount,
+                        std::uint32_t sampleRate) {
+    return WriteWav(outputName, data, blockCount, sampleRate, 1, WriteMonoBlocks);
+}
 
 ResultCode ConvertVagImage(const char* outputName, const std::uint8_t* image,
                            std::size_t imageLength) {
-    return WritePlannedWav(outputName, PlanMono(image, imageLength), WriteMonoBlocks);
+    const std::optional<SoundImageHeader> header = ReadVagHeader(image, imageLength);
+    if (!header) return ResultCode::UnknownFormat;
+    const std::uint8_t* data = image + kSoundHeaderSize;
+    const std::size_t blockCount = CountMonoBlocks(data, DecodableBytes(*header, imageLength));
+    return WriteMonoWav(outputName, data, blockCount, header->sampleRate);
 }
 
 ResultCode ConvertSterImage(const char* outputName, const std::uint8_t* image,
                             std::size_t imageLength) {
-    return WritePlannedWav(outputName, PlanStereo(image, imageLength), WriteStereoPairs);
+    const std::optional<SoundImageHeader> header = ReadSterHeader(image, imageLength);
+    if (!header) return ResultCode::UnknownFormat;
+    const std::size_t pairCount = DecodableBytes(*header, imageLength) / (2 * kAdpcmBlockSize);
+    return WriteWav(outputName, image + kSoundHeaderSize, pairCount, header->sampleRate, 2,
+                    WriteStereoPairs);
 }
 
 }  // namespace sorvik

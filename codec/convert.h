@@ -19,4 +19,10 @@ ResultCode ConvertVagImage(const char* outputName, const std::uint8_t* image,
 ResultCode ConvertSterImage(const char* outputName, const std::uint8_t* image,
                             std::size_t imageLength);
 
+// Writes the WAV file `outputName` for exactly `blockCount` headerless mono ADPCM blocks at
+// `data` (an end block among them decodes to silence), played at `sampleRate`. UnknownFormat
+// (and no file) when there is no block or the WAV would pass 4 GiB; otherwise Ok or WriteFailed.
+ResultCode WriteMonoWav(const char* outputName, const std::uint8_t* data, std::size_t blockCount,
+                        std::uint32_t sampleRate);
+
 }  // namespace sorvik

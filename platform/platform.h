@@ -24,6 +24,9 @@ extern const bool kSlashStartsOption;
 // it is never a separator. Always false where paths are UTF-8.
 bool IsLeadByte(std::uint8_t byte);
 
+// True when the file system treats names that differ only in case as the same file.
+extern const bool kCaseInsensitiveNames;
+
 // Compares two strings without regard to case, in the active code page. Returns <0, 0 or >0.
 int CompareNoCase(const char* left, const char* right);
 

@@ -22,6 +22,11 @@ namespace sorvik::platform {
 
 const char kPathSeparator = '/';
 const bool kSlashStartsOption = false;
+#if defined(__APPLE__)
+const bool kCaseInsensitiveNames = true;  // the default file system of macOS
+#else
+const bool kCaseInsensitiveNames = false;
+#endif
 
 bool IsLeadByte(std::uint8_t) { return false; }
 

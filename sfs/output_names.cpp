@@ -1,0 +1,54 @@
+#include "sfs/output_names.h"
+
+#include <cstdint>
+#include <cstring>
+
+#include "platform/platform.h"
+
+namespace sorvik::sfs {
+namespace {
+
+bool IsUnsafeByte(std::uint8_t byte) {
+    if (byte < 0x20 || byte == '/' || byte == '\\' || byte == ':') return true;
+    // Windows refuses these in file names, and '?' and '*' would act as wildcards.
+    return platform::kPathSeparator == '\\' && std::strchr("<>\"|?*", byte) != nullptr;
+}
+
+}  // namespace
+
+std::string MakeSafeFileName(const std::string& name) {
+    std::string safe = name;
+    for (std::size_t i = 0; i < safe.size(); ++i) {
+        const auto byte = static_cast<std::uint8_t>(safe[i]);
+        if (platform::IsLeadByte(byte) && i + 1 < safe.size()) {
+            ++i;  // a trail byte is part of its character, whatever its value
+            continue;
+        }
+        if (IsUnsafeByte(byte)) safe[i] = '_';
+    }
+    if (!safe.empty() && safe.find_first_not_of('.') == std::string::npos) safe = "_";
+    return safe;
+}
+
+std::string OutputNameRegistry::Key(const std::string& name) {
+    if (!platform::kCaseInsensitiveNames) return name;
+    std::string key = name;
+    for (char& character : key) {
+        if (character >= 'A' && character <= 'Z') character = static_cast<char>(character + 32);
+    }
+    return key;
+}
+
+std::string OutputNameRegistry::Claim(const std::string& name) {
+    std::string claimed = name;
+    const std::size_t dot = name.rfind('.');
+    const std::string stem = dot == std::string::npos ? name : name.substr(0, dot);
+    const std::string extension = dot == std::string::npos ? "" : name.substr(dot);
+    for (unsigned number = 2; used_.count(Key(claimed)) != 0; ++number) {
+        claimed = stem + "_" + std::to_string(number) + extension;
+    }
+    used_.insert(Key(claimed));
+    return claimed;
+}
+
+}  // namespace sorvik::sfs
