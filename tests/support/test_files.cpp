@@ -62,6 +62,17 @@ std::vector<std::string> ListFilesBelow(const fs::path& folder) {
 
 namespace {
 
+// Reads a pipe to its end and closes it.
+std::string ReadAll(HANDLE pipe) {
+    std::string text;
+    char buffer[4096];
+    DWORD got = 0;
+    while (ReadFile(pipe, buffer, sizeof(buffer), &got, nullptr) && got > 0)
+        text.append(buffer, got);
+    CloseHandle(pipe);
+    return text;
+}
+
 // Quotes one argument so that the C runtime's parser gives it back unchanged.
 std::string QuoteArgument(const std::string& argument) {
     if (!argument.empty() && argument.find_first_of(" \t\"") == std::string::npos) return argument;
@@ -89,8 +100,14 @@ RunResult RunSorvik(const std::vector<std::string>& arguments, const fs::path& w
     SECURITY_ATTRIBUTES inherit{sizeof(SECURITY_ATTRIBUTES), nullptr, TRUE};
     HANDLE readEnd = nullptr;
     HANDLE writeEnd = nullptr;
-    if (!CreatePipe(&readEnd, &writeEnd, &inherit, 0)) throw std::runtime_error("pipe");
+    HANDLE errorReadEnd = nullptr;
+    HANDLE errorWriteEnd = nullptr;
+    if (!CreatePipe(&readEnd, &writeEnd, &inherit, 0) ||
+        !CreatePipe(&errorReadEnd, &errorWriteEnd, &inherit, 0)) {
+        throw std::runtime_error("pipe");
+    }
     SetHandleInformation(readEnd, HANDLE_FLAG_INHERIT, 0);
+    SetHandleInformation(errorReadEnd, HANDLE_FLAG_INHERIT, 0);
     HANDLE nullInput = CreateFileA("NUL", GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
                                    &inherit, OPEN_EXISTING, 0, nullptr);
     STARTUPINFOA startup{};
@@ -98,7 +115,7 @@ RunResult RunSorvik(const std::vector<std::string>& arguments, const fs::path& w
     startup.dwFlags = STARTF_USESTDHANDLES;
     startup.hStdInput = nullInput;
     startup.hStdOutput = writeEnd;
-    startup.hStdError = GetStdHandle(STD_ERROR_HANDLE);
+    startup.hStdError = errorWriteEnd;
     PROCESS_INFORMATION process{};
     const std::string folder = workingDir.string();
     if (!CreateProcessA(nullptr, commandLine.data(), nullptr, nullptr, TRUE, 0, nullptr,
@@ -106,14 +123,11 @@ RunResult RunSorvik(const std::vector<std::string>& arguments, const fs::path& w
         throw std::runtime_error("cannot start " + commandLine);
     }
     CloseHandle(writeEnd);
+    CloseHandle(errorWriteEnd);
     CloseHandle(nullInput);
     RunResult result;
-    char buffer[4096];
-    DWORD got = 0;
-    while (ReadFile(readEnd, buffer, sizeof(buffer), &got, nullptr) && got > 0) {
-        result.output.append(buffer, got);
-    }
-    CloseHandle(readEnd);
+    result.output = ReadAll(readEnd);
+    result.errorOutput = ReadAll(errorReadEnd);
     WaitForSingleObject(process.hProcess, INFINITE);
     DWORD exitCode = 0;
     GetExitCodeProcess(process.hProcess, &exitCode);
@@ -125,15 +139,35 @@ RunResult RunSorvik(const std::vector<std::string>& arguments, const fs::path& w
 
 #else
 
+namespace {
+
+// Reads a pipe to its end and closes it.
+std::string ReadAll(int descriptor) {
+    std::string text;
+    char buffer[4096];
+    for (;;) {
+        const ssize_t got = ::read(descriptor, buffer, sizeof(buffer));
+        if (got <= 0) break;
+        text.append(buffer, static_cast<std::size_t>(got));
+    }
+    ::close(descriptor);
+    return text;
+}
+
+}  // namespace
+
 RunResult RunSorvik(const std::vector<std::string>& arguments, const fs::path& workingDir) {
     int pipeEnds[2];
-    if (::pipe(pipeEnds) != 0) throw std::runtime_error("pipe");
+    int errorEnds[2];
+    if (::pipe(pipeEnds) != 0 || ::pipe(errorEnds) != 0) throw std::runtime_error("pipe");
     posix_spawn_file_actions_t actions;
     posix_spawn_file_actions_init(&actions);
     posix_spawn_file_actions_addopen(&actions, STDIN_FILENO, "/dev/null", O_RDONLY, 0);
     posix_spawn_file_actions_adddup2(&actions, pipeEnds[1], STDOUT_FILENO);
-    posix_spawn_file_actions_addclose(&actions, pipeEnds[0]);
-    posix_spawn_file_actions_addclose(&actions, pipeEnds[1]);
+    posix_spawn_file_actions_adddup2(&actions, errorEnds[1], STDERR_FILENO);
+    for (const int end : {pipeEnds[0], pipeEnds[1], errorEnds[0], errorEnds[1]}) {
+        posix_spawn_file_actions_addclose(&actions, end);
+    }
 
     std::vector<std::string> argumentStrings{SORVIK_BINARY};
     argumentStrings.insert(argumentStrings.end(), arguments.begin(), arguments.end());
@@ -149,18 +183,17 @@ RunResult RunSorvik(const std::vector<std::string>& arguments, const fs::path& w
     fs::current_path(previous);
     posix_spawn_file_actions_destroy(&actions);
     ::close(pipeEnds[1]);
+    ::close(errorEnds[1]);
     if (spawned != 0) {
         ::close(pipeEnds[0]);
+        ::close(errorEnds[0]);
         throw std::runtime_error("cannot start the binary");
     }
     RunResult result;
-    char buffer[4096];
-    for (;;) {
-        const ssize_t got = ::read(pipeEnds[0], buffer, sizeof(buffer));
-        if (got <= 0) break;
-        result.output.append(buffer, static_cast<std::size_t>(got));
-    }
-    ::close(pipeEnds[0]);
+    // Standard error carries at most a few lines, far less than a pipe holds, so reading the
+    // two one after the other cannot stall the child.
+    result.output = ReadAll(pipeEnds[0]);
+    result.errorOutput = ReadAll(errorEnds[0]);
     int status = 0;
     ::waitpid(child, &status, 0);
     result.exitCode = WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);

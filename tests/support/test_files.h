@@ -12,7 +12,7 @@ namespace fs = std::filesystem;
 
 // A fresh folder under the system's temporary folder, removed with everything in it at the end.
 class TempDir {
-public:
+  public:
     TempDir();
     ~TempDir();
     TempDir(const TempDir&) = delete;
@@ -22,7 +22,7 @@ public:
     // `relative` under the folder, as a string.
     std::string operator/(const std::string& relative) const { return (path_ / relative).string(); }
 
-private:
+  private:
     fs::path path_;
 };
 
@@ -32,12 +32,13 @@ void WriteBytes(const fs::path& path, const std::vector<std::uint8_t>& bytes);
 std::vector<std::string> ListFilesBelow(const fs::path& folder);
 
 struct RunResult {
-    std::string output;  // everything written to standard output
+    std::string output;       // everything written to standard output
+    std::string errorOutput;  // everything written to standard error
     int exitCode = -1;
 };
 
 // Runs the sorvik binary with `arguments` (passed exactly, empty ones included) in the folder
-// `workingDir`, with standard input empty and standard output captured.
+// `workingDir`, with standard input empty and standard output and error captured.
 RunResult RunSorvik(const std::vector<std::string>& arguments, const fs::path& workingDir);
 
 }  // namespace sorvik::testing
