@@ -4,28 +4,29 @@
 #include <cstddef>
 #include <cstdint>
 
-#include "common/byte_order.h"
 #include "common/file_handle.h"
 
 namespace sorvik {
 
-// Collects 16-bit little-endian samples in a fixed buffer and writes them to a file in large
-// pieces. Lives on the stack of one decode call; the file receives exactly the bytes appended.
+// A fixed buffer for decoded PCM bytes that is written to a file in large pieces. Lives on the
+// stack of one decode call (no heap); the file receives exactly the bytes committed, in order.
 class PcmWriter {
   public:
+    // Room for 4096 mono blocks or 2048 stereo block pairs: large enough that the decoder's
+    // chains run long between cuts, small enough for the stack and the second-level cache.
+    static constexpr std::size_t kCapacity = 224 * 1024;
+
     explicit PcmWriter(FileHandle& file) : file_(file) {}
     PcmWriter(const PcmWriter&) = delete;
     PcmWriter& operator=(const PcmWriter&) = delete;
 
-    // Appends `count` samples; false when a write of the buffer failed.
-    bool Append(const std::int16_t* samples, std::size_t count) {
-        if (used_ + count * 2 > bytes_.size() && !Flush()) return false;
-        for (std::size_t i = 0; i < count; ++i) {
-            StoreLe16(&bytes_[used_ + 2 * i], static_cast<std::uint16_t>(samples[i]));
-        }
-        used_ += count * 2;
-        return true;
+    // Space for `byteCount` (at most kCapacity) more bytes, flushing the buffer first when it
+    // lacks room; nullptr when that write failed. The bytes count once Commit is called.
+    std::uint8_t* Reserve(std::size_t byteCount) {
+        if (used_ + byteCount > bytes_.size() && !Flush()) return nullptr;
+        return bytes_.data() + used_;
     }
+    void Commit(std::size_t byteCount) { used_ += byteCount; }
 
     // Writes what the buffer holds; false when the write failed.
     bool Flush() {
@@ -36,7 +37,7 @@ class PcmWriter {
 
   private:
     FileHandle& file_;
-    std::array<std::uint8_t, 64 * 1024> bytes_;
+    std::array<std::uint8_t, kCapacity> bytes_;
     std::size_t used_ = 0;
 };
 
