@@ -78,58 +78,6 @@ Pcm Channel(const Pcm& frames, std::size_t channel) {
     return samples;
 }
 
-TEST(EncoderFormat, BlocksArePaddedAndEndedAsAsked) {
-    const Pcm pcm = Sine(300.0, 0.01, 22050, 8000.0);  // 221 samples: 7 full blocks and 25
-    ASSERT_EQ(pcm.size(), 221u);
-
-    const Bytes ended = EncodeAdpcm(pcm);
-    ASSERT_EQ(ended.size(), 9u * 16);
-    EXPECT_EQ(Bytes(ended.end() - 16, ended.end()), EndBlock());
-    EXPECT_EQ(EndBlock(), Bytes({0, 7, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0}));
-    for (std::size_t at = 0; at + 16 < ended.size(); at += 16) {
-        EXPECT_LE(ended[at] >> 4, 4) << "predictor of block " << at / 16;
-        EXPECT_LE(ended[at] & 0x0F, 12) << "shift of block " << at / 16;
-        EXPECT_EQ(ended[at + 1], 0) << "flag of block " << at / 16;
-    }
-
-    const Bytes open = EncodeAdpcm(pcm, false);
-    EXPECT_EQ(open, Bytes(ended.begin(), ended.end() - 16));
-    EXPECT_EQ(EncodeAdpcm({}), EndBlock());
-    EXPECT_TRUE(EncodeAdpcm({}, false).empty());
-}
-
-TEST(EncoderFormat, HeadersCarryTheFieldsTheProgramDoesNotCheck) {
-    const Bytes adpcm(64, 0x11);
-    const Bytes loose = MakeVagImage(adpcm, 22050, "a name longer than sixteen", false);
-    ASSERT_EQ(loose.size(), 48u + 64);
-    EXPECT_EQ(LoadLe32(&loose[4]), 0u);
-    EXPECT_EQ(LoadBe32(&loose[12]), 64u);
-    EXPECT_EQ(LoadBe32(&loose[16]), 22050u);
-    EXPECT_EQ(std::string(loose.begin() + 32, loose.begin() + 48), "a name longer th");
-
-    const Bytes archived = MakeVagImage(adpcm, 22050, "V", true);
-    EXPECT_EQ(LoadLe32(&archived[4]), 64u);
-    EXPECT_EQ(Bytes(archived.begin() + 32, archived.begin() + 48),
-              Bytes({'V', 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0}));
-
-    // Channels of unequal length: the shorter one is padded with silent blocks, and the size
-    // fields count one channel.
-    const Bytes left(48, 0xAA);   // 3 blocks
-    const Bytes right(20, 0xBB);  // 1 block and 4 bytes
-    const Bytes stereo = MakeSterImage(left, right, 44100, "st", true);
-    ASSERT_EQ(stereo.size(), 48u + 2 * 48);
-    EXPECT_EQ(std::string(stereo.begin(), stereo.begin() + 4), "STER");
-    EXPECT_EQ(LoadLe32(&stereo[4]), 48u);
-    EXPECT_EQ(LoadBe32(&stereo[12]), 48u);
-    Bytes expected(96, 0);
-    std::fill_n(expected.begin(), 16, 0xAA);
-    std::fill_n(expected.begin() + 16, 16, 0xBB);
-    std::fill_n(expected.begin() + 32, 16, 0xAA);
-    std::fill_n(expected.begin() + 48, 4, 0xBB);
-    std::fill_n(expected.begin() + 64, 16, 0xAA);
-    EXPECT_EQ(Bytes(stereo.begin() + 48, stereo.end()), expected);
-}
-
 // The encoder's own prediction must be exactly what the program decodes: a drift in the history
 // would show here as a mismatch long before it shows as noise. The stated SNR floors leave a
 // margin below what the encoder reaches (about 56, 57, 43, 42 and 29 dB in the order below).
