@@ -103,3 +103,76 @@ bool CanAskOnTerminal();
 void ShowInformation(const char* caption, const char* text);
 
 }  // namespace sorvik::platform
+
+// === Dialogs: choosing the input and the destination, and the records behind the dialogs ========
+
+#if defined(_WIN32)
+// The system's records, as <commdlg.h> and <shlobj.h> name them (OPENFILENAMEA, BROWSEINFOA).
+struct tagOFNA;
+struct _browseinfoA;
+#endif
+
+namespace sorvik::platform {
+
+// The system's version, major.minor (4.10 is {4, 10}).
+struct SystemVersion {
+    std::uint32_t major = 0;
+    std::uint32_t minor = 0;
+};
+
+// The version the system reports; nullopt when it cannot be read, and where there is none.
+std::optional<SystemVersion> ReadSystemVersion();
+
+// True when the dialogs take their newer form: version 4.90 or later. False for an older version
+// and for an unknown one.
+inline bool IsNewShell(const std::optional<SystemVersion>& version) {
+    return version && (version->major >= 5 || (version->major == 4 && version->minor >= 90));
+}
+
+// True where the system has its own open-file dialog and folder browser (Windows).
+extern const bool kHasFileDialogs;
+
+// Shows the open-file dialog. True with `path` set to the chosen file's full path; false when the
+// user cancels or the dialog fails (or there is no dialog).
+bool ShowOpenFileDialog(std::string& path);
+
+enum class BrowseResult { Chosen = 1, NoFileSystemPath = 2, Cancelled = -1 };
+// Shows the folder browser. `path` is set only for Chosen.
+BrowseResult ShowFolderBrowser(std::string& path);
+
+#if defined(_WIN32)
+
+// The open-file dialog's filter list: three pairs of zero-terminated description and pattern,
+// closed by one more zero byte.
+constexpr std::size_t kOpenFileFilterSize = 72;
+extern const char kOpenFileFilter[kOpenFileFilterSize];
+
+// The buffers the open-file dialog fills: the chosen path and the chosen file's title.
+struct OpenFileBuffers {
+    char file[260];
+    char title[256];
+};
+// Fills the open-file record (every other field zero) with the buffers emptied. The newer, longer
+// form of the record is used when `newShell` is true.
+void FillOpenFileRecord(bool newShell, OpenFileBuffers& buffers, tagOFNA& record);
+
+// The buffers beside the folder browser: the chosen item's display name and its path.
+struct BrowseBuffers {
+    char displayName[260];
+    char path[260];
+};
+// Fills the folder-browser record (no owner, no root, no callback) with the buffers emptied; the
+// new dialog style is asked for when `newShell` is true.
+void FillBrowseRecord(bool newShell, BrowseBuffers& buffers, _browseinfoA& record);
+
+// What ShowInformation hands to the message box: texts and the style bits (icon and buttons).
+struct MessageRecord {
+    const char* caption;
+    const char* text;
+    std::uint32_t style;
+};
+MessageRecord MakeInformationMessage(const char* caption, const char* text);
+
+#endif
+
+}  // namespace sorvik::platform

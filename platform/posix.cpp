@@ -232,3 +232,18 @@ void ShowInformation(const char* caption, const char* text) {
 }
 
 }  // namespace sorvik::platform
+
+// === Dialogs =====================================================================================
+// POSIX systems have no dialogs of their own: the front end asks on the terminal instead.
+
+namespace sorvik::platform {
+
+const bool kHasFileDialogs = false;
+
+std::optional<SystemVersion> ReadSystemVersion() { return std::nullopt; }
+
+bool ShowOpenFileDialog(std::string&) { return false; }
+
+BrowseResult ShowFolderBrowser(std::string&) { return BrowseResult::Cancelled; }
+
+}  // namespace sorvik::platform

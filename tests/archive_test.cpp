@@ -290,8 +290,8 @@ TEST_F(ArchiveTest, AMissingIndexStopsBeforeItsBank) {
     EXPECT_EQ(run.output, Transcript(Started() + EffectsSection() + BgmSection() + "\n\n" +
                                      "Can't read " + ArchivePath() + ".\n\n" + Finished()));
     EXPECT_EQ(run.exitCode, 1);
-    EXPECT_EQ(run.errorOutput, std::string(texts::kMissingIndexCaption) + "\nLMVSE.000" +
-                                   texts::kMissingIndexRequest + "\n");
+    EXPECT_EQ(run.errorOutput, Transcript(std::string(texts::kMissingIndexCaption) + "\nLMVSE.000" +
+                                          texts::kMissingIndexRequest + "\n"));
     EXPECT_EQ(Outputs().size(), 22u + 38u);  // no voices either
 
     fs::remove(IndexPath("LMVVOICE.000"));
@@ -299,8 +299,9 @@ TEST_F(ArchiveTest, AMissingIndexStopsBeforeItsBank) {
     EXPECT_EQ(voices.output,
               Transcript(Started() + "\n\nCan't read " + ArchivePath() + ".\n\n" + Finished()));
     EXPECT_EQ(voices.exitCode, 1);
-    EXPECT_EQ(voices.errorOutput, std::string(texts::kMissingIndexCaption) + "\nLMVVOICE.000" +
-                                      texts::kMissingIndexRequest + "\n");
+    EXPECT_EQ(voices.errorOutput,
+              Transcript(std::string(texts::kMissingIndexCaption) + "\nLMVVOICE.000" +
+                         texts::kMissingIndexRequest + "\n"));
 }
 
 TEST_F(ArchiveTest, AnArchiveThatCannotBeOpened) {
