@@ -27,6 +27,10 @@ bool IsLeadByte(std::uint8_t byte);
 // True when the file system treats names that differ only in case as the same file.
 extern const bool kCaseInsensitiveNames;
 
+// True when `name` (a bare file name) would open a device instead of a file, as CON.WAV or
+// nul.vag do on Windows. Never true where devices have no names of their own.
+bool IsReservedFileName(const std::string& name);
+
 // Compares two strings without regard to case, in the active code page. Returns <0, 0 or >0.
 int CompareNoCase(const char* left, const char* right);
 

@@ -30,6 +30,8 @@ const bool kCaseInsensitiveNames = false;
 
 bool IsLeadByte(std::uint8_t) { return false; }
 
+bool IsReservedFileName(const std::string&) { return false; }
+
 int CompareNoCase(const char* left, const char* right) { return ::strcasecmp(left, right); }
 
 namespace {

@@ -66,6 +66,18 @@ constexpr std::size_t kLargestTransfer = 0x40000000;
 
 bool IsLeadByte(std::uint8_t byte) { return ::IsDBCSLeadByte(byte) != FALSE; }
 
+bool IsReservedFileName(const std::string& name) {
+    // The device names hold whatever extension follows them, and trailing blanks are ignored.
+    std::string stem = name.substr(0, name.find('.'));
+    while (!stem.empty() && stem.back() == ' ') stem.pop_back();
+    for (const char* device : {"CON", "PRN", "AUX", "NUL"}) {
+        if (::lstrcmpiA(stem.c_str(), device) == 0) return true;
+    }
+    const bool numbered = stem.size() == 4 && stem[3] >= '1' && stem[3] <= '9';
+    return numbered && (::lstrcmpiA(stem.substr(0, 3).c_str(), "COM") == 0 ||
+                        ::lstrcmpiA(stem.substr(0, 3).c_str(), "LPT") == 0);
+}
+
 int CompareNoCase(const char* left, const char* right) { return ::lstrcmpiA(left, right); }
 
 std::optional<std::string> MakeAbsolute(const std::string& path) {

@@ -4,6 +4,7 @@
 #include <limits>
 #include <optional>
 
+#include "codec/convert.h"
 #include "common/byte_order.h"
 #include "sfs/layout.h"
 
@@ -29,28 +30,50 @@ ResultCode ArchiveReader::FindImageHeader(std::uint64_t& offset, const char (&ma
     return HasMagic(header.data(), magic) ? ResultCode::Ok : ResultCode::UnknownFormat;
 }
 
-ResultCode ArchiveReader::LoadImage(std::uint64_t offset, const ImageHeaderBytes& header,
-                                    std::uint64_t dataBytes, HeapBuffer& buffer) {
-    const std::uint64_t dataOffset = offset + header.size();
-    if (dataOffset > size_ || dataBytes > size_ - dataOffset) return ResultCode::ReadFailed;
-    const std::uint64_t imageBytes = header.size() + dataBytes;
+ResultCode ArchiveReader::LoadImage(std::uint64_t offset, const ArchivedImage& image,
+                                    HeapBuffer& buffer) {
+    const std::uint64_t dataOffset = offset + image.header.size();
+    if (dataOffset > size_ || image.dataBytes > size_ - dataOffset) return ResultCode::ReadFailed;
+    const std::uint64_t imageBytes = image.header.size() + image.dataBytes;
     if (imageBytes > std::numeric_limits<std::size_t>::max()) return ResultCode::OutOfMemory;
     if (imageBytes > buffer.Size() && !buffer.Grow(static_cast<std::size_t>(imageBytes))) {
         return ResultCode::OutOfMemory;
     }
-    std::memcpy(buffer.Data(), header.data(), header.size());
-    if (!ReadAt(dataOffset, buffer.Data() + header.size(), dataBytes)) {
+    std::memcpy(buffer.Data(), image.header.data(), image.header.size());
+    if (!ReadAt(dataOffset, buffer.Data() + image.header.size(), image.dataBytes)) {
         return ResultCode::ReadFailed;
     }
     return ResultCode::Ok;
 }
 
-ResultCode WriteRawImage(const char* outputName, const HeapBuffer& image, std::size_t imageBytes) {
+ResultCode ArchiveReader::ReadImage(std::uint64_t& offset, ImageKind kind, HeapBuffer& buffer,
+                                    ArchivedImage& image) {
+    const bool stereo = kind == ImageKind::Stereo;
+    ResultCode result = FindImageHeader(offset, stereo ? kSterMagic : kVagMagic, image.header);
+    if (result != ResultCode::Ok) return result;
+    const std::uint64_t archivedSize = LoadLe32(image.header.data() + kHeaderLeSizeOffset);
+    image.dataBytes = stereo ? 2 * archivedSize : archivedSize;
+    return LoadImage(offset, image, buffer);
+}
+
+namespace {
+
+ResultCode WriteRawImage(const char* outputName, const HeapBuffer& buffer, std::size_t length) {
     FileHandle file = FileHandle::CreateForWriting(outputName);
     if (!file.IsOpen()) return ResultCode::WriteFailed;
-    const bool written = file.Write(image.Data(), imageBytes);
+    const bool written = file.Write(buffer.Data(), length);
     const bool closed = file.Close();
     return written && closed ? ResultCode::Ok : ResultCode::WriteFailed;
+}
+
+}  // namespace
+
+ResultCode WriteImage(const std::string& outputName, ImageKind kind, bool decode,
+                      const HeapBuffer& buffer, const ArchivedImage& image) {
+    if (!decode) return WriteRawImage(outputName.c_str(), buffer, image.Length());
+    return kind == ImageKind::Stereo
+               ? ConvertSterImage(outputName.c_str(), buffer.Data(), image.Length())
+               : ConvertVagImage(outputName.c_str(), buffer.Data(), image.Length());
 }
 
 }  // namespace sorvik::sfs

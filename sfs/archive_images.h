@@ -1,7 +1,9 @@
 #pragma once
 
 #include <array>
+#include <cstddef>
 #include <cstdint>
+#include <string>
 
 #include "codec/sound_headers.h"
 #include "common/file_handle.h"
@@ -13,6 +15,19 @@ namespace sorvik::sfs {
 
 using ImageHeaderBytes = std::array<std::uint8_t, kSoundHeaderSize>;
 
+// The two kinds of image stored in the archive. Their headers carry the data size a second time
+// at offset 4, little-endian: for mono images the data's length, for stereo images one
+// channel's, the interleaved data being twice as long.
+enum class ImageKind { Mono, Stereo };
+
+// Where an image read from the archive stands in the buffer it was read into.
+struct ArchivedImage {
+    ImageHeaderBytes header;
+    std::uint64_t dataBytes;  // the data behind the header
+
+    std::size_t Length() const { return static_cast<std::size_t>(header.size() + dataBytes); }
+};
+
 // An open archive and its size, so no read is ever asked to pass its end.
 class ArchiveReader {
   public:
@@ -23,25 +38,25 @@ class ArchiveReader {
     bool ReadAt(std::uint64_t offset, void* bytes, std::uint64_t byteCount);
     std::uint64_t Size() const { return size_; }
 
-    // Finds the image header with `magic` at `offset`, or one sector further (then `offset`
-    // moves there). ReadFailed when a header cannot be read, UnknownFormat when neither place
-    // holds the magic.
-    ResultCode FindImageHeader(std::uint64_t& offset, const char (&magic)[5],
-                               ImageHeaderBytes& header);
-
-    // Reads the image whose header is at `offset` (the header and `dataBytes` of data behind
-    // it) into `buffer`, growing it when the image is larger than every earlier one. The image
-    // must lie within the archive (ReadFailed), so the buffer never grows past what the archive
-    // can hold.
-    ResultCode LoadImage(std::uint64_t offset, const ImageHeaderBytes& header,
-                         std::uint64_t dataBytes, HeapBuffer& buffer);
+    // Finds the image of `kind` whose header is at `offset`, or one sector further (then
+    // `offset` moves there), and reads it whole (header and data) into `buffer`, growing it when
+    // the image is larger than every earlier one. ReadFailed when a header cannot be read or the
+    // image does not lie within the archive (so the buffer never grows past what the archive can
+    // hold), UnknownFormat when neither place holds the kind's magic.
+    ResultCode ReadImage(std::uint64_t& offset, ImageKind kind, HeapBuffer& buffer,
+                         ArchivedImage& image);
 
   private:
+    ResultCode FindImageHeader(std::uint64_t& offset, const char (&magic)[5],
+                               ImageHeaderBytes& header);
+    ResultCode LoadImage(std::uint64_t offset, const ArchivedImage& image, HeapBuffer& buffer);
+
     FileHandle& archive_;
     std::uint64_t size_ = 0;
 };
 
-// Writes the first `imageBytes` bytes of `image` unchanged into the file `outputName`.
-ResultCode WriteRawImage(const char* outputName, const HeapBuffer& image, std::size_t imageBytes);
+// Writes an image read into `buffer` to the file `outputName`: decoded to WAV, or unchanged.
+ResultCode WriteImage(const std::string& outputName, ImageKind kind, bool decode,
+                      const HeapBuffer& buffer, const ArchivedImage& image);
 
 }  // namespace sorvik::sfs

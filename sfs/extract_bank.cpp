@@ -3,7 +3,6 @@
 #include <cstdio>
 #include <string>
 
-#include "codec/convert.h"
 #include "common/byte_order.h"
 #include "common/console.h"
 #include "common/heap_buffer.h"
@@ -71,20 +70,14 @@ ResultCode SfsExtractor::ExtractBank(FileHandle& archive, const std::string& ind
         std::string entryName;
         std::uint32_t span = 0;
         if (!ReadEntry(index, k, entryName, span)) return ResultCode::UnknownFormat;
-        ImageHeaderBytes header;
-        ResultCode result = reader.FindImageHeader(offset, kVagMagic, header);
-        if (result != ResultCode::Ok) return result;
-        const std::uint64_t dataBytes = LoadLe32(header.data() + kHeaderLeSizeOffset);
-        result = reader.LoadImage(offset, header, dataBytes, image);
-        if (result != ResultCode::Ok) return result;
-
-        const std::size_t imageBytes = static_cast<std::size_t>(header.size() + dataBytes);
+        ArchivedImage entry;
+        const ResultCode read = reader.ReadImage(offset, ImageKind::Mono, image, entry);
+        if (read != ResultCode::Ok) return read;
         std::string outputName = MakeSafeFileName(entryName);
         if (decode_) ReplaceExtension(outputName, "WAV");
-        outputName = outputNames_.Claim(outputName);
-        result = decode_ ? ConvertVagImage(outputName.c_str(), image.Data(), imageBytes)
-                         : WriteRawImage(outputName.c_str(), image, imageBytes);
-        if (result != ResultCode::Ok) return result;
+        const ResultCode written =
+            WriteImage(outputNames_.Claim(outputName), ImageKind::Mono, decode_, image, entry);
+        if (written != ResultCode::Ok) return written;
         offset = RoundUpToSector(offset + span);
     }
     console::PutLine("\n");

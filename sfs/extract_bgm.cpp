@@ -1,8 +1,6 @@
 #include <algorithm>
 #include <string>
 
-#include "codec/convert.h"
-#include "common/byte_order.h"
 #include "common/console.h"
 #include "common/heap_buffer.h"
 #include "sfs/archive_images.h"
@@ -28,22 +26,15 @@ ResultCode SfsExtractor::ExtractBgm(FileHandle& archive, std::uint64_t offset) {
     ArchiveReader reader(archive);
     for (int k = 1; k <= kBgmTrackCount; ++k) {
         console::Print("\r%ld / %ld", static_cast<long>(k), static_cast<long>(kBgmTrackCount));
-        ImageHeaderBytes header;
-        ResultCode result = reader.FindImageHeader(offset, kSterMagic, header);
+        ArchivedImage track;
+        ResultCode result = reader.ReadImage(offset, ImageKind::Stereo, image, track);
         if (result != ResultCode::Ok) return result;
-        // The size at offset 4 counts one channel; the interleaved data is twice as long.
-        const std::uint64_t dataBytes =
-            2 * std::uint64_t{LoadLe32(header.data() + kHeaderLeSizeOffset)};
-        result = reader.LoadImage(offset, header, dataBytes, image);
+        const std::string outputName = outputNames_.Claim(
+            MakeSafeFileName(TrackName(track.header)) + (decode_ ? ".WAV" : ".VAG"));
+        result = WriteImage(outputName, ImageKind::Stereo, decode_, image, track);
         if (result != ResultCode::Ok) return result;
-
-        const std::size_t imageBytes = static_cast<std::size_t>(header.size() + dataBytes);
-        const std::string outputName =
-            outputNames_.Claim(MakeSafeFileName(TrackName(header)) + (decode_ ? ".WAV" : ".VAG"));
-        result = decode_ ? ConvertSterImage(outputName.c_str(), image.Data(), imageBytes)
-                         : WriteRawImage(outputName.c_str(), image, imageBytes);
-        if (result != ResultCode::Ok) return result;
-        offset = RoundUpToSector(offset + dataBytes);
+        // The next header is looked for after the data; the header's own bytes are not counted.
+        offset = RoundUpToSector(offset + track.dataBytes);
     }
     console::PutLine("\n");
     return ResultCode::Ok;

@@ -27,6 +27,7 @@ std::string MakeSafeFileName(const std::string& name) {
         if (IsUnsafeByte(byte)) safe[i] = '_';
     }
     if (!safe.empty() && safe.find_first_not_of('.') == std::string::npos) safe = "_";
+    if (platform::IsReservedFileName(safe)) safe.insert(0, "_");
     return safe;
 }
 
@@ -44,8 +45,12 @@ std::string OutputNameRegistry::Claim(const std::string& name) {
     const std::size_t dot = name.rfind('.');
     const std::string stem = dot == std::string::npos ? name : name.substr(0, dot);
     const std::string extension = dot == std::string::npos ? "" : name.substr(dot);
-    for (unsigned number = 2; used_.count(Key(claimed)) != 0; ++number) {
-        claimed = stem + "_" + std::to_string(number) + extension;
+    // The numbers below `next` were all taken when this name last asked, and names stay taken,
+    // so the search goes on from there: many sounds of one name cost no more than distinct ones.
+    unsigned& next = nextNumber_[Key(name)];
+    if (next < 2) next = 2;
+    while (used_.count(Key(claimed)) != 0) {
+        claimed = stem + "_" + std::to_string(next++) + extension;
     }
     used_.insert(Key(claimed));
     return claimed;

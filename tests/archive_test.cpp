@@ -241,6 +241,7 @@ TEST_F(ArchiveTest, NamesFromTheArchiveStayInTheDestinationAndNeverOverwrite) {
     contents_.tracks[4].image = MakeTrackImage("SAME", 4, 1);
     contents_.tracks[5].image = MakeTrackImage("SAME", 4, 2);
     contents_.tracks[6].image = MakeTrackImage("C:\\x\x01", 4);
+    contents_.tracks[7].image = MakeTrackImage("con", 4);  // a device name on Windows
     auto& entries = contents_.seBank.entries;
     entries[0].SetName("/abs/path.VAG");
     entries[1].SetName("SAME.VAG");  // decoded, it meets the track's SAME.WAV

@@ -136,6 +136,16 @@ TEST(WindowsFiles, ReadingRefusesFoldersDevicesAndMissingFiles) {
     EXPECT_EQ(platform::OpenForReading((base + "\\CON").c_str()), platform::kInvalidFile);
 }
 
+TEST(WindowsFiles, DeviceNamesAreKnownWhateverTheirExtensionAndCase) {
+    for (const char* device :
+         {"CON", "con.WAV", "Nul.vag", "AUX", "prn.x.y", "COM1", "lpt9.VAG", "CON .WAV"}) {
+        EXPECT_TRUE(platform::IsReservedFileName(device)) << device;
+    }
+    for (const char* file : {"CONSOLE.WAV", "COM0", "COM10", "LPT", "_CON.WAV", "BGM00.WAV"}) {
+        EXPECT_FALSE(platform::IsReservedFileName(file)) << file;
+    }
+}
+
 TEST(WindowsFiles, WritingReplacesTheOldContentAndPositionsAreSixtyFourBit) {
     TempDir root;
     const std::string path = root / "out.wav";
