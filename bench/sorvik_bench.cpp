@@ -3,8 +3,9 @@
 // STER image and a full-size archive with its index files), then times, as medians of several
 // runs:
 //   - the sorvik binary converting each input, as a whole process;
-//   - the straightforward decoder (one sample after the other, through a 64 KiB buffer) and
-//     sorvik's own decoder, both in this process, for the loose files;
+//   - for the loose files, in this process: sorvik's decoder alone, decoding into one buffer-full
+//     after the other without writing them (what the conversion spends beyond the floor), and the
+//     straightforward decoder (one sample after the other, through a 64 KiB buffer, written);
 //   - the floor: writing the same files of the same sizes from memory (for raw extraction:
 //     copying them).
 // Usage: sorvik_bench [runs]   (default 5)
@@ -22,6 +23,8 @@
 #include <vector>
 
 #include "codec/adpcm.h"
+#include "codec/adpcm_fast.h"
+#include "codec/pcm_writer.h"
 #include "common/file_handle.h"
 #include "tests/support/adpcm_encoder.h"
 #include "tests/support/archive_generator.h"
@@ -194,6 +197,27 @@ void ReferenceConversion(const fs::path& output, const Bytes& image, bool stereo
     file.Close();
 }
 
+// sorvik's decoder on the whole image, one buffer-full of PCM (as large as the program's) at a
+// time, nothing written.
+void DecodeOnly(const Bytes& image, bool stereo, Bytes& pcm) {
+    const std::uint8_t* data = image.data() + 48;
+    const std::size_t unitBytes = stereo ? 32 : 16;
+    const std::size_t unitPcmBytes =
+        stereo ? 2 * sorvik::kPcmBytesPerBlock : sorvik::kPcmBytesPerBlock;
+    const std::size_t unitsPerFill = pcm.size() / unitPcmBytes;
+    const std::size_t units = (image.size() - 48) / unitBytes;
+    sorvik::ChannelHistory left;
+    sorvik::ChannelHistory right;
+    for (std::size_t done = 0; done < units; done += unitsPerFill) {
+        const std::size_t count = std::min(unitsPerFill, units - done);
+        if (stereo) {
+            sorvik::DecodeStereoPairsToPcm(data + done * unitBytes, count, left, right, pcm.data());
+        } else {
+            sorvik::DecodeMonoBlocksToPcm(data + done * unitBytes, count, left, pcm.data());
+        }
+    }
+}
+
 struct Row {
     std::string name;
     double seconds;
@@ -243,7 +267,7 @@ int main(int argc, char** argv) {
         archiveFolder);
     const fs::path archive = archiveFolder / "SOUND.SFS";
 
-    const Bytes chunk(224 * 1024, 0x55);
+    const Bytes chunk(sorvik::PcmWriter::kCapacity, 0x55);
     const auto clearOut = [&] { ResetFolder(out); };
     std::vector<Row> rows;
 
@@ -268,9 +292,14 @@ int main(int argc, char** argv) {
         const double reference = Median(runs, clearOut, [&] {
             ReferenceConversion(out / "reference.wav", loose.image, loose.stereo);
         });
+        Bytes pcm(chunk.size());
+        const double decodeOnly = Median(
+            runs, [] {}, [&] { DecodeOnly(loose.image, loose.stereo, pcm); });
         const std::string name = loose.name;
         rows.push_back({name + ": write floor", floor, megabytes, samples, floor});
         rows.push_back({name + ": sorvik, whole process", process, megabytes, samples, floor});
+        rows.push_back(
+            {name + ": sorvik's decoder alone, no writing", decodeOnly, megabytes, samples, floor});
         rows.push_back({name + ": straightforward decoder", reference, megabytes, samples, floor});
     }
 

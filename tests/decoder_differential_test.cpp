@@ -1,6 +1,8 @@
 // The fast decoder against the straightforward reference decoder, sample for sample. The fast
 // decoder cuts a channel into parts that run side by side, starting later parts at blocks of row
 // 0 or from a guessed history that it checks and repairs; these tests aim at exactly those places.
+// Every case runs both kinds of its arithmetic: the one the build uses (two chains to an SSE2
+// register on x86) and the portable one.
 
 #include <gtest/gtest.h>
 
@@ -52,18 +54,30 @@ Samples ToSamples(const Bytes& pcm) {
     return ::testing::AssertionSuccess();
 }
 
-Samples FastMono(const Bytes& data, std::size_t blockCount) {
+// The two kinds of arithmetic of the fast decoder.
+struct Kernel {
+    const char* name;
+    void (*mono)(const std::uint8_t*, std::size_t, ChannelHistory&, std::uint8_t*);
+    void (*stereo)(const std::uint8_t*, std::size_t, ChannelHistory&, ChannelHistory&,
+                   std::uint8_t*);
+};
+constexpr Kernel kKernels[] = {
+    {"build's own", DecodeMonoBlocksToPcm, DecodeStereoPairsToPcm},
+    {"portable", adpcm_detail::DecodeMonoBlocksPortable, adpcm_detail::DecodeStereoPairsPortable},
+};
+
+Samples FastMono(const Bytes& data, std::size_t blockCount, const Kernel& kernel = kKernels[0]) {
     Bytes pcm(blockCount * kPcmBytesPerBlock);
     ChannelHistory history;
-    DecodeMonoBlocksToPcm(data.data(), blockCount, history, pcm.data());
+    kernel.mono(data.data(), blockCount, history, pcm.data());
     return ToSamples(pcm);
 }
 
-Samples FastStereo(const Bytes& data, std::size_t pairCount) {
+Samples FastStereo(const Bytes& data, std::size_t pairCount, const Kernel& kernel = kKernels[0]) {
     Bytes pcm(pairCount * 2 * kPcmBytesPerBlock);
     ChannelHistory left;
     ChannelHistory right;
-    DecodeStereoPairsToPcm(data.data(), pairCount, left, right, pcm.data());
+    kernel.stereo(data.data(), pairCount, left, right, pcm.data());
     return ToSamples(pcm);
 }
 
@@ -86,12 +100,14 @@ Samples ThroughFile(StreamDecoder decode, const Bytes& data) {
 void ExpectSameAsReference(const Bytes& data) {
     const std::size_t blockCount = data.size() / kAdpcmBlockSize;
     SCOPED_TRACE(::testing::Message() << blockCount << " blocks");
-    EXPECT_TRUE(SameSamples(reference::DecodeMonoBlocks(data.data(), blockCount),
-                            FastMono(data, blockCount)))
-        << "mono";
-    EXPECT_TRUE(SameSamples(reference::DecodeStereoPairs(data.data(), blockCount / 2),
-                            FastStereo(data, blockCount / 2)))
-        << "stereo";
+    const Samples mono = reference::DecodeMonoBlocks(data.data(), blockCount);
+    const Samples stereo = reference::DecodeStereoPairs(data.data(), blockCount / 2);
+    for (const Kernel& kernel : kKernels) {
+        EXPECT_TRUE(SameSamples(mono, FastMono(data, blockCount, kernel)))
+            << "mono, " << kernel.name << " arithmetic";
+        EXPECT_TRUE(SameSamples(stereo, FastStereo(data, blockCount / 2, kernel)))
+            << "stereo, " << kernel.name << " arithmetic";
+    }
 }
 
 // Random blocks: first byte and flag drawn by the caller, nibbles uniformly random.
@@ -175,7 +191,10 @@ TEST(DecoderDifferentialTest, RowZeroBlockAtEveryPosition) {
             Bytes data = base;
             data[at * kAdpcmBlockSize] = rowZero;
             const Samples expected = reference::DecodeMonoBlocks(data.data(), kCount);
-            ASSERT_TRUE(SameSamples(expected, FastMono(data, kCount))) << "row 0 block at " << at;
+            for (const Kernel& kernel : kKernels) {
+                ASSERT_TRUE(SameSamples(expected, FastMono(data, kCount, kernel)))
+                    << "row 0 block at " << at << ", " << kernel.name << " arithmetic";
+            }
         }
     }
 }
@@ -263,6 +282,60 @@ TEST(DecoderDifferentialTest, EveryLengthUpToSeveralParts) {
                                 ThroughFile(DecodeMonoStream, prefix)));
         EXPECT_TRUE(SameSamples(reference::DecodeStereoStream(prefix.data(), prefix.size()),
                                 ThroughFile(DecodeStereoStream, prefix)));
+    }
+}
+
+TEST(DecoderDifferentialTest, EveryFirstByteInBothHalvesOfARegister) {
+    // Chains are paired two to a register, so every combination of predictor and shift must meet
+    // every other in the same pair: block b of a part against block b of the next one. Each of
+    // the 256 first bytes is placed in every part of a stream cut into eight, one block past
+    // each ideal cut and further in, with a different first byte in each part.
+    constexpr std::size_t kParts = 8;
+    constexpr std::size_t kCount = kParts * 512;
+    const Bytes base = RandomBlocks(kCount, 11, PredictingRow, Ordinary);
+    Bytes data = base;
+    for (std::size_t part = 0; part < kParts; ++part) {
+        for (std::size_t k = 0; k < 256; ++k) {
+            const std::size_t at = part * 512 + 100 + k;
+            data[at * kAdpcmBlockSize] = static_cast<std::uint8_t>((k + 37 * part) % 256);
+        }
+    }
+    ExpectSameAsReference(data);
+}
+
+TEST(DecoderDifferentialTest, StereoCutsWithRowZeroInOneChannelOrBoth) {
+    // Both channels of a stereo stream are cut at the same blocks. A part starts at a block of
+    // row 0 only where both channels have one; near the cuts, put one in the left channel only,
+    // in the right only, in both at the same pair and in both at different pairs.
+    constexpr std::size_t kPairs = 4 * 512 + 100;
+    const Bytes base = RandomBlocks(2 * kPairs, 12, PredictingRow, Ordinary);
+    for (int variant = 0; variant < 4; ++variant) {
+        Bytes data = base;
+        for (std::size_t cut = 1; cut < 4; ++cut) {
+            const std::size_t ideal = kPairs * cut / 4;
+            for (std::size_t back : {0u, 1u, 10u, 63u}) {
+                const std::size_t left = 2 * (ideal - back);
+                const std::size_t right = 2 * (ideal - back - (variant == 3 ? 5 : 0)) + 1;
+                if (variant != 1) data[left * kAdpcmBlockSize] = 0x0B;
+                if (variant != 0) data[right * kAdpcmBlockSize] = 0x0A;
+            }
+        }
+        SCOPED_TRACE(::testing::Message() << "variant " << variant);
+        ExpectSameAsReference(data);
+    }
+}
+
+TEST(DecoderDifferentialTest, EveryNumberOfParts) {
+    // A stream is cut into one part per 512 blocks, up to eight (four per channel in stereo), so
+    // these lengths give each count of parts, odd ones among them, whose last chain shares its
+    // register with itself. Rows 1 to 4 only: every cut but the first is guessed.
+    const Bytes data = RandomBlocks(8 * 512 + 600, 13, PredictingRow, Ordinary);
+    for (std::size_t parts = 1; parts <= 9; ++parts) {
+        for (const std::size_t extra : {0u, 1u, 511u}) {
+            const std::size_t count = 512 * parts + extra;
+            if (count * kAdpcmBlockSize > data.size()) continue;
+            ExpectSameAsReference(Bytes(data.begin(), data.begin() + count * kAdpcmBlockSize));
+        }
     }
 }
 
