@@ -27,6 +27,12 @@ ResultCode Failed(ResultCode result) {
 }  // namespace
 
 ResultCode SfsExtractor::ExtractAll(const std::string& sfsPath) {
+    // Raw bank entries keep the names their index gives, and the destination is often the
+    // archive's own folder: an entry named like the archive or an index file gets a numbered
+    // name instead of replacing the file being read.
+    outputNames_.Claim(sfsPath.substr(FileNamePart(sfsPath)));
+    outputNames_.Claim(kSeIndexName);
+    outputNames_.Claim(kVoiceIndexName);
     if (HasSection(sections_, Section::kSe)) {
         FileHandle archive = FileHandle::OpenForReading(sfsPath.c_str());
         if (!archive.IsOpen()) return ResultCode::ReadFailed;
