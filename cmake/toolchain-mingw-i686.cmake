@@ -1,22 +1,5 @@
-# Cross-builds the Windows program with mingw-w64 (i686). The -posix compilers are used because
-# GoogleTest needs std::mutex, which the win32 thread model of GCC 12 does not provide.
-set(CMAKE_SYSTEM_NAME Windows)
+# Cross-builds the 32-bit Windows program with mingw-w64; the top-level CMakeLists.txt keeps its
+# floating-point arithmetic in SSE2 registers.
 set(CMAKE_SYSTEM_PROCESSOR x86)
-
 set(SORVIK_MINGW_TRIPLE i686-w64-mingw32)
-set(CMAKE_C_COMPILER ${SORVIK_MINGW_TRIPLE}-gcc-posix)
-set(CMAKE_CXX_COMPILER ${SORVIK_MINGW_TRIPLE}-g++-posix)
-set(CMAKE_RC_COMPILER ${SORVIK_MINGW_TRIPLE}-windres)
-
-set(CMAKE_FIND_ROOT_PATH /usr/${SORVIK_MINGW_TRIPLE})
-set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
-set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
-set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
-set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
-
-# One self-contained .exe: the C and C++ runtimes and winpthread are linked in, so no DLL beside
-# the program is needed.
-set(CMAKE_EXE_LINKER_FLAGS_INIT "-static")
-
-# Lets ctest run the cross-built programs (the tests and their discovery) under wine.
-set(CMAKE_CROSSCOMPILING_EMULATOR wine)
+include(${CMAKE_CURRENT_LIST_DIR}/mingw-common.cmake)
