@@ -11,6 +11,7 @@
 #include "common/byte_order.h"
 #include "common/japanese_texts.h"
 #include "platform/platform.h"
+#include "sfs/output_names.h"
 #include "tests/support/adpcm_encoder.h"
 #include "tests/support/archive_generator.h"
 #include "tests/support/test_files.h"
@@ -402,6 +403,20 @@ TEST_F(ArchiveTest, AnEffectsBlockWithoutEnoughEndBlocks) {
         const Bytes fourth = Output(raw ? "SE_NONAME03.VAG" : "SE_NONAME03.WAV");
         EXPECT_EQ(fourth.size(), raw ? 48 + restBytes : 44 + restBytes / 16 * 56);
     }
+}
+
+TEST(OutputNames, RepeatsAreNumberedSkippingNamesAlreadyTaken) {
+    sfs::OutputNameRegistry names;
+    EXPECT_EQ(names.Claim("a.WAV"), "a.WAV");
+    EXPECT_EQ(names.Claim("a_2.WAV"), "a_2.WAV");
+    EXPECT_EQ(names.Claim("a.WAV"), "a_3.WAV");
+    EXPECT_EQ(names.Claim("voice"), "voice");
+    EXPECT_EQ(names.Claim("voice"), "voice_2");
+    EXPECT_EQ(names.Claim("A.WAV"), platform::kCaseInsensitiveNames ? "A_4.WAV" : "A.WAV");
+    // Thousands of sounds of one name: each claim goes on from the last number given.
+    std::string last;
+    for (int i = 0; i < 10000; ++i) last = names.Claim("a.WAV");
+    EXPECT_EQ(last, platform::kCaseInsensitiveNames ? "a_10004.WAV" : "a_10003.WAV");
 }
 
 }  // namespace

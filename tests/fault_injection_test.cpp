@@ -325,47 +325,7 @@ TEST(DestinationInTheWay, FolderTakingATrackNameStopsTheExtraction) {
     EXPECT_EQ(folders.Now(), folders.Before());
 }
 
-// A destination below a plain file cannot be made (as root, permissions would not stop the
-// creation, a file in the path does): the message, nothing converted, exit 1, for loose files
-// and for an archive alike.
-TEST(DestinationInTheWay, DestinationThatCannotBeCreated) {
-    RunFolders folders;
-    WriteBytes(folders.In() / "a.vag", ToneVag(0.2, 440));
-    testing::WriteArchive(testing::MakeArchiveContents(), folders.In(), "SOUND.SFS");
-    WriteBytes(folders.Out(), Bytes{'x'});  // out is a file
-    const std::string below = (folders.Out() / "deeper" / "dest").string();
-
-    folders.Snapshot();
-    for (const fs::path& input : {folders.In() / "a.vag", folders.In() / "SOUND.SFS"}) {
-        const ChildResult result = RunBinary({input.string(), below}, folders.Cwd());
-        EXPECT_EQ(result.output, "starting...\rCan't create " + below + "/.\n\n\nfinished!\n");
-        EXPECT_EQ(result.exitCode, 1);
-    }
-    EXPECT_EQ(ReadBytes(folders.Out()), Bytes{'x'});
-    EXPECT_EQ(folders.Now(), folders.Before());
-    EXPECT_TRUE(fs::is_empty(folders.Cwd()));
-}
-
 // --- Inputs that change under the run ----------------------------------------------------------
-
-// A folder whose name matches the pattern (what an input replaced by a folder after the match
-// looks like when it is opened): the open message for it, exit 1, the file before it finished.
-TEST(VanishingInput, FolderMatchingThePatternStopsTheBatch) {
-    RunFolders folders;
-    WriteBytes(folders.In() / "a.vag", ToneVag(0.2, 440));
-    fs::create_directories(folders.In() / "b.vag");
-    WriteBytes(folders.In() / "c.vag", ToneVag(0.2, 550));
-    const std::string pattern = (folders.In() / "*.vag").string();
-
-    folders.Snapshot();
-    const ChildResult result = RunBinary({pattern, folders.OutArg()}, folders.Cwd());
-    EXPECT_EQ(result.output, "starting..." + folders.DestinationLine() +
-                                 "decoding file(s):\n\r\t1\r\t2\rCan't open b.vag.\n\n"
-                                 "\nfinished!\n");
-    EXPECT_EQ(result.exitCode, 1);
-    EXPECT_EQ(Names(folders.Out()), (std::vector<std::string>{"a.WAV"}));
-    EXPECT_EQ(folders.Now(), folders.Before());
-}
 
 // The real race: the pattern has matched a.vag and b.vag, and while a.WAV is being written
 // b.vag is deleted, or replaced by a folder. Its turn then gives the open message and exit 1;
@@ -435,32 +395,6 @@ TEST(VanishingInput, ArchiveShrinkingDuringTheExtraction) {
     EXPECT_EQ(result.exitCode, 1);
     EXPECT_EQ(gotFirst, expectedFirst);
     EXPECT_EQ(Names(folders.Out()), (std::vector<std::string>{"T0.WAV"}));
-}
-
-// An archive cut short inside the music, extracted raw: every track before the cut byte for
-// byte, then the read message.
-TEST(VanishingInput, ArchiveCutShortInsideTheMusic) {
-    RunFolders folders;
-    ArchiveContents contents = testing::MakeArchiveContents();
-    const testing::ArchiveLayout full = testing::WriteArchive(contents, folders.In(), "SOUND.SFS");
-    contents.fileSize = full.trackOffsets[4] + 48 + 10;  // inside the fifth track's data
-    testing::WriteArchive(contents, folders.In(), "SOUND.SFS");
-    const std::string archive = (folders.In() / "SOUND.SFS").string();
-
-    folders.Snapshot();
-    const ChildResult result = RunBinary({"-x", "-tbgm", archive, folders.OutArg()}, folders.Cwd());
-    EXPECT_EQ(result.output, "starting..." + folders.DestinationLine() +
-                                 "extracting: BGM\n\n\r1 / 38\r2 / 38\r3 / 38\r4 / 38\r5 / 38\n\n"
-                                 "Can't read " +
-                                 archive + ".\n\n\nfinished!\n");
-    EXPECT_EQ(result.exitCode, 1);
-    EXPECT_EQ(Names(folders.Out()),
-              (std::vector<std::string>{"BGM00.VAG", "BGM01.VAG", "BGM02.VAG", "BGM03.VAG"}));
-    for (int k = 0; k < 4; ++k) {
-        EXPECT_EQ(ReadBytes(folders.Out() / ("BGM0" + std::to_string(k) + ".VAG")),
-                  contents.tracks[k].image);
-    }
-    EXPECT_EQ(folders.Now(), folders.Before());
 }
 
 // --- Limits ------------------------------------------------------------------------------------
@@ -577,46 +511,6 @@ TEST(Limits, IndexSpanNear4GiBReachesPast4GiB) {
     EXPECT_EQ(ReadBytes(folders.Out() / "FAR1.VAG"), images[1]);
 }
 
-// Ten thousand index entries of one name, all over the same image (span 0), extracted raw:
-// every one is written, numbered on from the last ("same_10000.VAG"), and it takes about as long
-// as ten thousand distinct names. Trying 2, 3, ... again for every entry made the time grow
-// with the square of the count: half an hour for a full index of 65535.
-TEST(Limits, ManyEntriesOfOneName) {
-    constexpr std::size_t kCount = 10000;
-    double seconds[2] = {0, 0};
-    for (const bool sameName : {false, true}) {
-        SCOPED_TRACE(sameName ? "one name" : "distinct names");
-        RunFolders folders;
-        const fs::path archive = folders.In() / "SOUND.SFS";
-        WriteBytes(archive, {});
-        testing::PatchFile(archive, testing::layout::kVoiceBankOffset,
-                           testing::MakeBankImage("", 2, 1));
-        Bytes index(8 + kCount * 32, 0);
-        index[4] = static_cast<std::uint8_t>(kCount);
-        index[5] = static_cast<std::uint8_t>(kCount >> 8);
-        for (std::size_t i = 0; i < kCount; ++i) {
-            const std::string name = sameName ? "same.VAG" : "n" + std::to_string(i) + ".VAG";
-            std::memcpy(&index[8 + 32 * i], name.data(), name.size());
-        }
-        WriteBytes(folders.In() / "LMVVOICE.000", index);
-
-        const auto start = std::chrono::steady_clock::now();
-        const ChildResult result =
-            RunBinary({"-x", "-tvoice", archive.string(), folders.OutArg()}, folders.Cwd());
-        seconds[sameName] =
-            std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-        EXPECT_EQ(result.exitCode, 0);
-        EXPECT_EQ(Names(folders.Out()).size(), kCount);
-        if (sameName) {
-            EXPECT_TRUE(fs::exists(folders.Out() / "same.VAG"));
-            EXPECT_TRUE(fs::exists(folders.Out() / "same_2.VAG"));
-            EXPECT_TRUE(fs::exists(folders.Out() / "same_10000.VAG"));
-        }
-    }
-    EXPECT_LT(seconds[1], 3 * seconds[0] + 2)
-        << "one name: " << seconds[1] << " s, distinct names: " << seconds[0] << " s";
-}
-
 // Raw entries named like the archive or its index files, extracted without a destination, that
 // is into the archive's own folder: each gets a numbered name, and the archive and the index
 // files are left whole, so the voices still follow. (Written under their own names, the first
@@ -642,26 +536,6 @@ TEST(DestinationInTheWay, RawEntriesNamedLikeTheArchiveOrItsIndexFiles) {
     EXPECT_EQ(ReadBytes(folders.In() / "LMVSE_2.000"), contents.seBank.entries[1].image);
     EXPECT_EQ(ReadBytes(folders.In() / "LMVVOICE_2.000"), contents.seBank.entries[2].image);
     EXPECT_EQ(ReadBytes(folders.In() / "V_0003.VAG"), contents.voiceBank.entries[3].image);
-}
-
-// --- A whole archive, for the leak check -------------------------------------------------------
-
-// A complete generated archive in both modes: every section, exit 0. In the sanitizer build the
-// binary carries LeakSanitizer, which fails the run (and this test) on any leak.
-TEST(WholeArchive, BothModesFinishCleanly) {
-    RunFolders folders;
-    testing::WriteArchive(testing::MakeArchiveContents(), folders.In(), "SOUND.SFS");
-    const std::string archive = (folders.In() / "SOUND.SFS").string();
-    for (const bool raw : {false, true}) {
-        SCOPED_TRACE(raw ? "raw" : "decoded");
-        std::vector<std::string> arguments = {archive, folders.OutArg() + (raw ? "/raw" : "/wav")};
-        if (raw) arguments.insert(arguments.begin(), "-x");
-        const ChildResult result = RunBinary(arguments, folders.Cwd());
-        EXPECT_EQ(result.exitCode, 0) << result.output;
-        EXPECT_NE(result.output.find("\nfinished!\n"), std::string::npos);
-        // 22 effects, 38 tracks and both banks' entries.
-        EXPECT_EQ(Names(folders.Out() / (raw ? "raw" : "wav")).size(), 22u + 38u + 5u + 4u);
-    }
 }
 
 }  // namespace
