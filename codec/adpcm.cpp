@@ -3,35 +3,9 @@
 #include <algorithm>
 
 #include "codec/adpcm_fast.h"
-#include "codec/adpcm_tables.h"
 #include "codec/pcm_writer.h"
 
 namespace sorvik {
-
-using adpcm_detail::kCoefficients;
-using adpcm_detail::kScale;
-using adpcm_detail::NarrowToSample;
-using adpcm_detail::RowOf;
-
-void DecodeAdpcmBlock(AdpcmBlock block, ChannelHistory& history, std::int16_t* out,
-                      std::size_t stride) {
-    const unsigned row = RowOf(block.bytes[0]);
-    const double c0 = kCoefficients[row][0];
-    const double c1 = kCoefficients[row][1];
-    const double* scaled = kScale.values[block.Shift()];
-    double s1 = history.s1;
-    double s2 = history.s2;
-    for (std::size_t i = 0; i < kSamplesPerBlock; ++i) {
-        const std::uint8_t packed = block.bytes[2 + i / 2];
-        const unsigned nibble = (i % 2 == 0) ? (packed & 0x0F) : (packed >> 4);
-        const double value = (scaled[nibble] + c1 * s2) + c0 * s1;
-        s2 = s1;
-        s1 = value;
-        out[i * stride] = NarrowToSample(value);
-    }
-    history.s1 = s1;
-    history.s2 = s2;
-}
 
 std::size_t CountMonoBlocks(const std::uint8_t* data, std::size_t length) {
     const std::size_t blockCount = length / kAdpcmBlockSize;

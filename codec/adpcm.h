@@ -32,11 +32,6 @@ struct ChannelHistory {
     double s2 = 0.0;  // the one before
 };
 
-// Decodes one ordinary block with `history`, writing its 28 samples to out[0], out[stride], ...
-// The arithmetic is exact IEEE double precision, so output is identical on every build.
-void DecodeAdpcmBlock(AdpcmBlock block, ChannelHistory& history, std::int16_t* out,
-                      std::size_t stride);
-
 // Number of mono blocks a stream of `length` bytes yields: whole blocks up to and including the
 // first end block.
 std::size_t CountMonoBlocks(const std::uint8_t* data, std::size_t length);

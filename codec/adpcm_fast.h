@@ -5,8 +5,8 @@
 
 #include "codec/adpcm.h"
 
-// The decoder used for whole streams. Its output is bit for bit that of DecodeAdpcmBlock applied
-// block by block; it is only faster.
+// The decoder used for whole streams. Its output is bit for bit that of the straightforward
+// decoder, which decodes one sample after the other block by block; it is only faster.
 //
 // Each sample depends on the one before it, so one channel is a chain of dependent floating-point
 // operations whose latency, not the processor's throughput, sets the pace. The decoder therefore

@@ -69,14 +69,6 @@ std::vector<std::int16_t> Samples(const Bytes& pcm, std::size_t from = 0) {
     return samples;
 }
 
-// Decodes one block with a fresh history.
-std::vector<std::int16_t> DecodeOne(const Bytes& block) {
-    ChannelHistory history;
-    std::vector<std::int16_t> samples(kSamplesPerBlock);
-    DecodeAdpcmBlock(AdpcmBlock{block.data()}, history, samples.data(), 1);
-    return samples;
-}
-
 // Runs a stream decoder into a file and returns what it reported and what it wrote.
 struct StreamResult {
     std::size_t consumed;
@@ -91,6 +83,11 @@ StreamResult DecodeToFile(Decoder decode, const Bytes& data, std::size_t length)
     const std::size_t consumed = decode(file, data.data(), length);
     file.Close();
     return {consumed, ReadBytes(path)};
+}
+
+// Decodes one block with a fresh history.
+std::vector<std::int16_t> DecodeOne(const Bytes& block) {
+    return Samples(DecodeToFile(DecodeMonoStream, block, block.size()).written);
 }
 
 TEST(AdpcmBlock, NibblesPlayLowFirstAndNegativeValuesRoundTowardZero) {
@@ -110,9 +107,7 @@ TEST(AdpcmBlock, ExtremesAtShiftZero) {
 
 TEST(AdpcmBlock, SaturatesWhileTheHistoryKeepsTheUnroundedValue) {
     // Row 4, shift 0, first byte 0x77: 28672, then 28672 + 1.90625 * 28672 = 83328.
-    ChannelHistory history;
-    std::vector<std::int16_t> samples(kSamplesPerBlock);
-    DecodeAdpcmBlock(AdpcmBlock{Block(0x40, 0, {7, 7, -8}).data()}, history, samples.data(), 1);
+    const std::vector<std::int16_t> samples = DecodeOne(Block(0x40, 0, {7, 7, -8}));
     EXPECT_EQ(samples[0], 28672);
     EXPECT_EQ(samples[1], 32767);
     // The third value is predicted from 83328.0 and 28672.0, not from the written samples.
