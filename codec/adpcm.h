@@ -21,8 +21,6 @@ constexpr std::size_t kPcmBytesPerBlock = kSamplesPerBlock * 2;
 struct AdpcmBlock {
     const std::uint8_t* bytes;
 
-    unsigned Predictor() const { return bytes[0] >> 4; }
-    unsigned Shift() const { return bytes[0] & 0x0F; }
     bool IsEndBlock() const { return bytes[1] == kEndBlockFlag; }
 };
 
