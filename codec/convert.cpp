@@ -25,13 +25,9 @@ ResultCode WriteWav(const char* outputName, const std::uint8_t* data, std::size_
     } else {
         FillStereoWavHeader(header, static_cast<std::uint32_t>(pcmBytes), sampleRate);
     }
-    FileHandle file = FileHandle::CreateForWriting(outputName);
-    if (!file.IsOpen()) return ResultCode::WriteFailed;
-    const bool written =
-        file.Write(header.data(), header.size()) && writeUnits(file, data, unitCount);
-    // A failed close can mean the last bytes never reached the disk.
-    const bool closed = file.Close();
-    return written && closed ? ResultCode::Ok : ResultCode::WriteFailed;
+    return WriteNewFile(outputName, [&](FileHandle& file) {
+        return file.Write(header.data(), header.size()) && writeUnits(file, data, unitCount);
+    });
 }
 
 // The ADPCM bytes that are both declared by the header and held in the image.

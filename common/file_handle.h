@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <optional>
 
+#include "common/result_code.h"
 #include "platform/platform.h"
 
 namespace sorvik {
@@ -45,5 +46,18 @@ class FileHandle {
 
     platform::FileId file_ = platform::kInvalidFile;
 };
+
+// Creates the file `path` (or empties an existing one), lets `fill` write its contents (it
+// returns false when a write failed) and closes it. WriteFailed when the file cannot be created,
+// `fill` fails or the close fails, since a failed close can mean the last bytes never reached
+// the disk; otherwise Ok.
+template <typename Fill>
+ResultCode WriteNewFile(const char* path, Fill fill) {
+    FileHandle file = FileHandle::CreateForWriting(path);
+    if (!file.IsOpen()) return ResultCode::WriteFailed;
+    const bool written = fill(file);
+    const bool closed = file.Close();
+    return written && closed ? ResultCode::Ok : ResultCode::WriteFailed;
+}
 
 }  // namespace sorvik

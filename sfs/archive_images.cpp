@@ -56,21 +56,13 @@ ResultCode ArchiveReader::ReadImage(std::uint64_t& offset, ImageKind kind, HeapB
     return LoadImage(offset, image, buffer);
 }
 
-namespace {
-
-ResultCode WriteRawImage(const char* outputName, const HeapBuffer& buffer, std::size_t length) {
-    FileHandle file = FileHandle::CreateForWriting(outputName);
-    if (!file.IsOpen()) return ResultCode::WriteFailed;
-    const bool written = file.Write(buffer.Data(), length);
-    const bool closed = file.Close();
-    return written && closed ? ResultCode::Ok : ResultCode::WriteFailed;
-}
-
-}  // namespace
-
 ResultCode WriteImage(const std::string& outputName, ImageKind kind, bool decode,
                       const HeapBuffer& buffer, const ArchivedImage& image) {
-    if (!decode) return WriteRawImage(outputName.c_str(), buffer, image.Length());
+    if (!decode) {
+        return WriteNewFile(outputName.c_str(), [&](FileHandle& file) {
+            return file.Write(buffer.Data(), image.Length());
+        });
+    }
     return kind == ImageKind::Stereo
                ? ConvertSterImage(outputName.c_str(), buffer.Data(), image.Length())
                : ConvertVagImage(outputName.c_str(), buffer.Data(), image.Length());

@@ -34,13 +34,11 @@ ImageHeaderBytes MakeEffectVagHeader(std::uint32_t dataBytes, const char* baseNa
 
 ResultCode WriteRawEffect(const char* outputName, const char* baseName, const std::uint8_t* data,
                           std::size_t dataBytes) {
-    FileHandle file = FileHandle::CreateForWriting(outputName);
-    if (!file.IsOpen()) return ResultCode::WriteFailed;
     const ImageHeaderBytes header =
         MakeEffectVagHeader(static_cast<std::uint32_t>(dataBytes), baseName);
-    const bool written = file.Write(header.data(), header.size()) && file.Write(data, dataBytes);
-    const bool closed = file.Close();
-    return written && closed ? ResultCode::Ok : ResultCode::WriteFailed;
+    return WriteNewFile(outputName, [&](FileHandle& file) {
+        return file.Write(header.data(), header.size()) && file.Write(data, dataBytes);
+    });
 }
 
 }  // namespace
