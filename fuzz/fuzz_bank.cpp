@@ -18,11 +18,6 @@
 namespace fuzz = sorvik::fuzz;
 using sorvik::ResultCode;
 
-extern "C" int LLVMFuzzerInitialize(int* argc, char*** argv) {
-    fuzz::Initialize(argc, argv);
-    return 0;
-}
-
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     if (size < 3) return 0;
     const bool decode = (data[0] & 1) != 0;

@@ -11,11 +11,6 @@
 
 namespace fuzz = sorvik::fuzz;
 
-extern "C" int LLVMFuzzerInitialize(int* argc, char*** argv) {
-    fuzz::Initialize(argc, argv);
-    return 0;
-}
-
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     const fuzz::fs::path input = fuzz::Sandbox::Get().Input() / "sound.vag";
     fuzz::WriteFile(input, data, size);

@@ -14,11 +14,6 @@
 namespace fuzz = sorvik::fuzz;
 using ParseResult = sorvik::RunSettings::ParseResult;
 
-extern "C" int LLVMFuzzerInitialize(int* argc, char*** argv) {
-    fuzz::Initialize(argc, argv);
-    return 0;
-}
-
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     // Each argument in a heap block of its own exact length, so reading past its terminator is
     // caught.

@@ -30,11 +30,6 @@ void Check(ResultCode result, const char* outputName, unsigned channels) {
 
 }  // namespace
 
-extern "C" int LLVMFuzzerInitialize(int* argc, char*** argv) {
-    fuzz::Initialize(argc, argv);
-    return 0;
-}
-
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     const fuzz::InWorkFolder work;
     // libFuzzer hands over a heap copy of exactly `size` bytes, so any read past the image is

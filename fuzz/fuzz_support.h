@@ -147,3 +147,10 @@ inline void Initialize(int* argc, char*** argv) {
 }
 
 }  // namespace sorvik::fuzz
+
+// libFuzzer's start-up hook, the same for every target; each target is one source file that
+// includes this header once.
+extern "C" int LLVMFuzzerInitialize(int* argc, char*** argv) {
+    sorvik::fuzz::Initialize(argc, argv);
+    return 0;
+}
