@@ -3,8 +3,8 @@
 #include <cstdint>
 #include <cstring>
 
-// The arithmetic that every ADPCM decoder of this program shares: the prediction coefficients,
-// the scaled nibbles and the narrowing of a predicted value to a 16-bit sample.
+// The decoder's arithmetic, apart from its loops: the prediction coefficients, the scaled
+// nibbles and the narrowing of a predicted value to a 16-bit sample.
 namespace sorvik::adpcm_detail {
 
 // Prediction coefficients, one row per predictor: c0 weighs the newest value, c1 the one before.
