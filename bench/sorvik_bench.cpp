@@ -7,7 +7,8 @@
 //     after the other without writing them (what the conversion spends beyond the floor), and the
 //     straightforward decoder (one sample after the other, through a 64 KiB buffer, written);
 //   - the floor: writing the same files of the same sizes from memory (for raw extraction:
-//     copying them).
+//     copying them), in turns with the runs of the binary; its ratio to them is the median of the
+//     turns' ratios.
 // Usage: sorvik_bench [runs]   (default 5)
 
 #include <algorithm>
@@ -46,6 +47,11 @@ double Seconds(const std::function<void()>& work) {
     return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
 }
 
+double MedianOf(std::vector<double> values) {
+    std::sort(values.begin(), values.end());
+    return values[values.size() / 2];
+}
+
 // Median of `runs` timings; `prepare` runs untimed before each (it removes earlier outputs, so
 // no run pays for truncating the last one's files).
 double Median(int runs, const std::function<void()>& prepare, const std::function<void()>& work) {
@@ -54,8 +60,30 @@ double Median(int runs, const std::function<void()>& prepare, const std::functio
         prepare();
         times.push_back(Seconds(work));
     }
-    std::sort(times.begin(), times.end());
-    return times[times.size() / 2];
+    return MedianOf(times);
+}
+
+// A case timed against its floor in `runs` rounds of one floor run and one run of the case each,
+// so that both meet the same state of the machine, whose speed for writing files drifts by tens
+// of percent over a minute here. The ratio is the median of the rounds' ratios.
+struct Paired {
+    double floorSeconds;
+    double caseSeconds;
+    double ratio;
+};
+Paired MedianPaired(int runs, const std::function<void()>& prepare,
+                    const std::function<void()>& floorWork, const std::function<void()>& caseWork) {
+    std::vector<double> floors;
+    std::vector<double> cases;
+    std::vector<double> ratios;
+    for (int i = 0; i < runs; ++i) {
+        prepare();
+        floors.push_back(Seconds(floorWork));
+        prepare();
+        cases.push_back(Seconds(caseWork));
+        ratios.push_back(cases.back() / floors.back());
+    }
+    return {MedianOf(floors), MedianOf(cases), MedianOf(ratios)};
 }
 
 void WriteFile(const fs::path& path, const Bytes& bytes) {
@@ -114,9 +142,14 @@ std::string SorvikCommand(const std::vector<std::string>& arguments) {
     return command + " > " + kNullDevice;
 }
 
+// Empties `folder`, then waits until the system has written out what earlier runs left in its
+// cache, so that no timed run shares the machine with the write-back of the one before.
 void ResetFolder(const fs::path& folder) {
     fs::remove_all(folder);
     fs::create_directories(folder);
+#ifndef _WIN32
+    Run("sync");
+#endif
 }
 
 std::vector<std::uintmax_t> FileSizesIn(const fs::path& folder) {
@@ -223,7 +256,7 @@ struct Row {
     double seconds;
     double inputMegabytes;  // ADPCM (or archive) bytes handled
     double samples;         // 16-bit samples written, 0 for raw extraction
-    double floorSeconds;
+    double ratio;           // to the floor
 };
 
 void PrintTable(const std::vector<Row>& rows) {
@@ -235,7 +268,7 @@ void PrintTable(const std::vector<Row>& rows) {
             std::snprintf(nsPerSample, sizeof nsPerSample, "%.2f", row.seconds * 1e9 / row.samples);
         }
         std::printf("| %s | %.3f | %.0f | %s | %.2f |\n", row.name.c_str(), row.seconds,
-                    row.inputMegabytes / row.seconds, nsPerSample, row.seconds / row.floorSeconds);
+                    row.inputMegabytes / row.seconds, nsPerSample, row.ratio);
     }
 }
 
@@ -285,10 +318,12 @@ int main(int argc, char** argv) {
         const std::vector<std::uintmax_t> sizes = FileSizesIn(out);
         const double samples = static_cast<double>(Sum(sizes) - 44) / 2;
         const double megabytes = static_cast<double>(loose.image.size() - 48) / 1e6;
-        const double floor = Median(runs, clearOut, [&] { WriteFloor(out, sizes, chunk); });
-        const double process = Median(runs, clearOut, [&] {
-            Run(SorvikCommand({Quote(loose.path), Quote(out)}));
-        });
+        const Paired process = MedianPaired(
+            runs, clearOut, [&] { WriteFloor(out, sizes, chunk); },
+            [&] {
+                Run(SorvikCommand({Quote(loose.path), Quote(out)}));
+            });
+        const double floor = process.floorSeconds;
         const double reference = Median(runs, clearOut, [&] {
             ReferenceConversion(out / "reference.wav", loose.image, loose.stereo);
         });
@@ -296,11 +331,13 @@ int main(int argc, char** argv) {
         const double decodeOnly = Median(
             runs, [] {}, [&] { DecodeOnly(loose.image, loose.stereo, pcm); });
         const std::string name = loose.name;
-        rows.push_back({name + ": write floor", floor, megabytes, samples, floor});
-        rows.push_back({name + ": sorvik, whole process", process, megabytes, samples, floor});
+        rows.push_back({name + ": write floor", floor, megabytes, samples, 1.0});
+        rows.push_back({name + ": sorvik, whole process", process.caseSeconds, megabytes, samples,
+                        process.ratio});
+        rows.push_back({name + ": sorvik's decoder alone, no writing", decodeOnly, megabytes,
+                        samples, decodeOnly / floor});
         rows.push_back(
-            {name + ": sorvik's decoder alone, no writing", decodeOnly, megabytes, samples, floor});
-        rows.push_back({name + ": straightforward decoder", reference, megabytes, samples, floor});
+            {name + ": straightforward decoder", reference, megabytes, samples, reference / floor});
     }
 
     // The archive, decoded and raw.
@@ -311,11 +348,12 @@ int main(int argc, char** argv) {
         const std::vector<std::uintmax_t> sizes = FileSizesIn(out);
         const double samples = static_cast<double>(Sum(sizes) - 44 * sizes.size()) / 2;
         const double megabytes = static_cast<double>(layout.fileSize) / 1e6;
-        const double floor = Median(runs, clearOut, [&] { WriteFloor(out, sizes, chunk); });
-        const double process = Median(runs, clearOut, [&] { Run(command); });
-        rows.push_back({"archive to WAV: write floor", floor, megabytes, samples, floor});
+        const Paired process = MedianPaired(
+            runs, clearOut, [&] { WriteFloor(out, sizes, chunk); }, [&] { Run(command); });
         rows.push_back(
-            {"archive to WAV: sorvik, whole process", process, megabytes, samples, floor});
+            {"archive to WAV: write floor", process.floorSeconds, megabytes, samples, 1.0});
+        rows.push_back({"archive to WAV: sorvik, whole process", process.caseSeconds, megabytes,
+                        samples, process.ratio});
     }
     {
         const std::string command = SorvikCommand({"-x", Quote(archive), Quote(out)});
@@ -323,10 +361,11 @@ int main(int argc, char** argv) {
         ResetFolder(raw);
         Run(SorvikCommand({"-x", Quote(archive), Quote(raw)}));
         const double megabytes = static_cast<double>(Sum(FileSizesIn(raw))) / 1e6;
-        const double floor = Median(runs, clearOut, [&] { CopyFloor(raw, out); });
-        const double process = Median(runs, clearOut, [&] { Run(command); });
-        rows.push_back({"archive raw (-x): copy floor", floor, megabytes, 0, floor});
-        rows.push_back({"archive raw (-x): sorvik, whole process", process, megabytes, 0, floor});
+        const Paired process = MedianPaired(
+            runs, clearOut, [&] { CopyFloor(raw, out); }, [&] { Run(command); });
+        rows.push_back({"archive raw (-x): copy floor", process.floorSeconds, megabytes, 0, 1.0});
+        rows.push_back({"archive raw (-x): sorvik, whole process", process.caseSeconds, megabytes,
+                        0, process.ratio});
     }
 
     fs::remove_all(root);
