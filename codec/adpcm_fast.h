@@ -11,14 +11,14 @@
 // Each sample depends on the one before it, so one channel is a chain of dependent floating-point
 // operations whose latency, not the processor's throughput, sets the pace. The decoder therefore
 // runs up to eight independent chains side by side, two to a register where the processor has
-// SSE2: the two channels of a stereo stream, and parts of a channel cut at points where the
-// history is known. A block of prediction row 0 does not look at the history at all, so the part
-// that starts there needs nothing from the part before. Where no such block is near a cut, the
-// later part starts a little early from a guessed history; the prediction filters forget their
-// past, so within a few dozen blocks the guess has become the exact history, bit for bit. That is
-// checked, not assumed: when the part before reaches the cut, its exact history is compared with
-// the one the later part had at the same block, and the blocks are decoded again one at a time
-// until the two agree.
+// SSE2 and four where it has AVX2: the two channels of a stereo stream, and parts of a channel cut
+// at points where the history is known. A block of prediction row 0 does not look at the history at
+// all, so the part that starts there needs nothing from the part before. Where no such block is
+// near a cut, the later part starts a little early from a guessed history; the prediction filters
+// forget their past, so within a few dozen blocks the guess has become the exact history, bit for
+// bit. That is checked, not assumed: when the part before reaches the cut, its exact history is
+// compared with the one the later part had at the same block, and the blocks are decoded again one
+// at a time until the two agree.
 namespace sorvik {
 
 // Decodes `blockCount` mono blocks into `pcm`: 28 little-endian 16-bit samples (56 bytes) per
@@ -37,20 +37,21 @@ void DecodeStereoPairsToPcm(const std::uint8_t* data, std::size_t pairCount, Cha
 
 namespace adpcm_detail {
 
-// Whether this build pairs chains in SSE2 registers. The choice is made when compiling: on x86
-// (64-bit, or 32-bit built with SSE2) it is, elsewhere the portable arithmetic runs alone.
-#if defined(__SSE2__)
-inline constexpr bool kHasSse2Kernel = true;
-#else
-inline constexpr bool kHasSse2Kernel = false;
-#endif
+// The kinds of arithmetic the decoder has: the portable one, which runs everywhere; two chains to
+// an SSE2 register, on x86 (64-bit, or 32-bit built with SSE2); and four to an AVX2 register, on
+// x86 processors that have AVX2, chosen when the program runs. All give the same output; the
+// functions above use the fastest that runs.
+enum class Kernel { Portable, Sse2, Avx2 };
 
-// The same two decoders with the portable arithmetic, whatever the build has. The program uses
-// the functions above; these exist so that tests hold both kinds of arithmetic to the same output.
-void DecodeMonoBlocksPortable(const std::uint8_t* data, std::size_t blockCount,
-                              ChannelHistory& history, std::uint8_t* pcm);
-void DecodeStereoPairsPortable(const std::uint8_t* data, std::size_t pairCount,
-                               ChannelHistory& left, ChannelHistory& right, std::uint8_t* pcm);
+// Whether this build has `kernel` and this processor (and its system) can run it.
+bool KernelRuns(Kernel kernel);
+
+// The two decoders above with the arithmetic of `kernel` (the portable one where `kernel` does not
+// run). They exist so that tests hold every kind of arithmetic to the same output.
+void DecodeMonoBlocksWith(Kernel kernel, const std::uint8_t* data, std::size_t blockCount,
+                          ChannelHistory& history, std::uint8_t* pcm);
+void DecodeStereoPairsWith(Kernel kernel, const std::uint8_t* data, std::size_t pairCount,
+                           ChannelHistory& left, ChannelHistory& right, std::uint8_t* pcm);
 
 }  // namespace adpcm_detail
 }  // namespace sorvik

@@ -6,6 +6,9 @@
 // The decoder's arithmetic, apart from its loops: the prediction coefficients, the scaled
 // nibbles and the narrowing of a predicted value to a 16-bit sample.
 namespace sorvik::adpcm_detail {
+// Internal linkage: the decoder is compiled once per instruction set, and each of those
+// translation units must keep its own copy of these functions (see adpcm_lanes.h).
+namespace {
 
 // Prediction coefficients, one row per predictor: c0 weighs the newest value, c1 the one before.
 // Every value is a multiple of 1/64 and exact in double precision.
@@ -72,4 +75,5 @@ inline void StoreSample(std::uint8_t* bytes, std::int16_t sample) {
     std::memcpy(bytes, &bits, 2);
 }
 
+}  // namespace
 }  // namespace sorvik::adpcm_detail

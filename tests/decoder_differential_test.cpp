@@ -1,8 +1,8 @@
 // The fast decoder against the straightforward reference decoder, sample for sample. The fast
 // decoder cuts a channel into parts that run side by side, starting later parts at blocks of row
 // 0 or from a guessed history that it checks and repairs; these tests aim at exactly those places.
-// Every case runs both kinds of its arithmetic: the one the build uses (two chains to an SSE2
-// register on x86) and the portable one.
+// Every case runs each kind of its arithmetic that runs here: the portable one, two chains to an
+// SSE2 register and four to an AVX2 register.
 
 #include <gtest/gtest.h>
 
@@ -54,30 +54,44 @@ Samples ToSamples(const Bytes& pcm) {
     return ::testing::AssertionSuccess();
 }
 
-// The two kinds of arithmetic of the fast decoder.
+// The kinds of arithmetic of the fast decoder that run here; the portable one always does.
 struct Kernel {
     const char* name;
-    void (*mono)(const std::uint8_t*, std::size_t, ChannelHistory&, std::uint8_t*);
-    void (*stereo)(const std::uint8_t*, std::size_t, ChannelHistory&, ChannelHistory&,
-                   std::uint8_t*);
+    adpcm_detail::Kernel kind;
 };
-constexpr Kernel kKernels[] = {
-    {"build's own", DecodeMonoBlocksToPcm, DecodeStereoPairsToPcm},
-    {"portable", adpcm_detail::DecodeMonoBlocksPortable, adpcm_detail::DecodeStereoPairsPortable},
-};
+std::vector<Kernel> RunningKernels() {
+    std::vector<Kernel> kernels;
+    for (const Kernel& kernel :
+         {Kernel{"portable", adpcm_detail::Kernel::Portable},
+          Kernel{"SSE2", adpcm_detail::Kernel::Sse2}, Kernel{"AVX2", adpcm_detail::Kernel::Avx2}}) {
+        if (adpcm_detail::KernelRuns(kernel.kind)) kernels.push_back(kernel);
+    }
+    return kernels;
+}
+const std::vector<Kernel> kKernels = RunningKernels();
 
-Samples FastMono(const Bytes& data, std::size_t blockCount, const Kernel& kernel = kKernels[0]) {
+Samples FastMono(const Bytes& data, std::size_t blockCount, const Kernel* kernel = nullptr) {
     Bytes pcm(blockCount * kPcmBytesPerBlock);
     ChannelHistory history;
-    kernel.mono(data.data(), blockCount, history, pcm.data());
+    if (kernel == nullptr) {
+        DecodeMonoBlocksToPcm(data.data(), blockCount, history, pcm.data());
+    } else {
+        adpcm_detail::DecodeMonoBlocksWith(kernel->kind, data.data(), blockCount, history,
+                                           pcm.data());
+    }
     return ToSamples(pcm);
 }
 
-Samples FastStereo(const Bytes& data, std::size_t pairCount, const Kernel& kernel = kKernels[0]) {
+Samples FastStereo(const Bytes& data, std::size_t pairCount, const Kernel* kernel = nullptr) {
     Bytes pcm(pairCount * 2 * kPcmBytesPerBlock);
     ChannelHistory left;
     ChannelHistory right;
-    kernel.stereo(data.data(), pairCount, left, right, pcm.data());
+    if (kernel == nullptr) {
+        DecodeStereoPairsToPcm(data.data(), pairCount, left, right, pcm.data());
+    } else {
+        adpcm_detail::DecodeStereoPairsWith(kernel->kind, data.data(), pairCount, left, right,
+                                            pcm.data());
+    }
     return ToSamples(pcm);
 }
 
@@ -103,9 +117,9 @@ void ExpectSameAsReference(const Bytes& data) {
     const Samples mono = reference::DecodeMonoBlocks(data.data(), blockCount);
     const Samples stereo = reference::DecodeStereoPairs(data.data(), blockCount / 2);
     for (const Kernel& kernel : kKernels) {
-        EXPECT_TRUE(SameSamples(mono, FastMono(data, blockCount, kernel)))
+        EXPECT_TRUE(SameSamples(mono, FastMono(data, blockCount, &kernel)))
             << "mono, " << kernel.name << " arithmetic";
-        EXPECT_TRUE(SameSamples(stereo, FastStereo(data, blockCount / 2, kernel)))
+        EXPECT_TRUE(SameSamples(stereo, FastStereo(data, blockCount / 2, &kernel)))
             << "stereo, " << kernel.name << " arithmetic";
     }
 }
@@ -136,6 +150,14 @@ std::uint8_t PredictingRow(std::mt19937& random, std::size_t) {
 // Long enough for four parts per channel in mono and two in stereo, and for several fills of the
 // file writers' buffer.
 constexpr std::size_t kLongStream = 9000;
+
+TEST(DecoderDifferentialTest, KernelsThatRunHere) {
+    // The AVX2 kernel is chosen when the program runs; say so when this machine cannot test it.
+    if (!adpcm_detail::KernelRuns(adpcm_detail::Kernel::Avx2)) {
+        GTEST_SKIP() << "no AVX2 here: its kernel is not tested on this machine";
+    }
+    EXPECT_TRUE(adpcm_detail::KernelRuns(adpcm_detail::Kernel::Sse2));
+}
 
 TEST(DecoderDifferentialTest, RandomBlocksOfEveryPredictorShiftAndFlag) {
     // Every first byte (predictors 0 to 15, shifts 0 to 15) and every flag value appear, end
@@ -192,7 +214,7 @@ TEST(DecoderDifferentialTest, RowZeroBlockAtEveryPosition) {
             data[at * kAdpcmBlockSize] = rowZero;
             const Samples expected = reference::DecodeMonoBlocks(data.data(), kCount);
             for (const Kernel& kernel : kKernels) {
-                ASSERT_TRUE(SameSamples(expected, FastMono(data, kCount, kernel)))
+                ASSERT_TRUE(SameSamples(expected, FastMono(data, kCount, &kernel)))
                     << "row 0 block at " << at << ", " << kernel.name << " arithmetic";
             }
         }
@@ -286,8 +308,9 @@ TEST(DecoderDifferentialTest, EveryLengthUpToSeveralParts) {
 }
 
 TEST(DecoderDifferentialTest, EveryFirstByteInBothHalvesOfARegister) {
-    // Chains are paired two to a register, so every combination of predictor and shift must meet
-    // every other in the same pair: block b of a part against block b of the next one. Each of
+    // Chains share registers, two or four to one, so every combination of predictor and shift
+    // must meet every other in the same register: block b of a part against block b of the
+    // next ones. Each of
     // the 256 first bytes is placed in every part of a stream cut into eight, one block past
     // each ideal cut and further in, with a different first byte in each part.
     constexpr std::size_t kParts = 8;
@@ -327,8 +350,8 @@ TEST(DecoderDifferentialTest, StereoCutsWithRowZeroInOneChannelOrBoth) {
 
 TEST(DecoderDifferentialTest, EveryNumberOfParts) {
     // A stream is cut into one part per 512 blocks, up to eight (four per channel in stereo), so
-    // these lengths give each count of parts, odd ones among them, whose last chain shares its
-    // register with itself. Rows 1 to 4 only: every cut but the first is guessed.
+    // these lengths give each count of parts, also those that leave a register part empty, where
+    // chains are repeated to fill it. Rows 1 to 4 only: every cut but the first is guessed.
     const Bytes data = RandomBlocks(8 * 512 + 600, 13, PredictingRow, Ordinary);
     for (std::size_t parts = 1; parts <= 9; ++parts) {
         for (const std::size_t extra : {0u, 1u, 511u}) {
