@@ -300,7 +300,7 @@ int main(int argc, char** argv) {
         archiveFolder);
     const fs::path archive = archiveFolder / "SOUND.SFS";
 
-    const Bytes chunk(sorvik::PcmWriter::kCapacity, 0x55);
+    const Bytes chunk(sorvik::PcmBuffer::kMaxCapacity, 0x55);
     const auto clearOut = [&] { ResetFolder(out); };
     std::vector<Row> rows;
 

@@ -11,6 +11,8 @@
 //   bytes 2-15 28 four-bit samples, low nibble first
 namespace sorvik {
 
+class PcmBuffer;
+
 constexpr std::size_t kAdpcmBlockSize = 16;
 constexpr std::size_t kSamplesPerBlock = 28;
 constexpr std::uint8_t kEndBlockFlag = 7;
@@ -35,19 +37,23 @@ struct ChannelHistory {
 std::size_t CountMonoBlocks(const std::uint8_t* data, std::size_t length);
 
 // Decode exactly `blockCount` mono blocks (an end block among them decodes to silence) or
-// `pairCount` stereo block pairs into `file`; false when a write failed.
-bool WriteMonoBlocks(FileHandle& file, const std::uint8_t* data, std::size_t blockCount);
-bool WriteStereoPairs(FileHandle& file, const std::uint8_t* data, std::size_t pairCount);
+// `pairCount` stereo block pairs into `file`, one `buffer`-full at a time (it must hold at least
+// one block or pair); false when a write failed.
+bool WriteMonoBlocks(FileHandle& file, PcmBuffer& buffer, const std::uint8_t* data,
+                     std::size_t blockCount);
+bool WriteStereoPairs(FileHandle& file, PcmBuffer& buffer, const std::uint8_t* data,
+                      std::size_t pairCount);
 
 // Decodes mono blocks from `data` into 16-bit PCM written to `file` at its position, up to
 // floor(length / 16) blocks and stopping after an end block (which decodes to silence). Returns
-// the bytes of `data` consumed (16 per block handled), or 0 when a write failed or there was no
-// whole block.
+// the bytes of `data` consumed (16 per block handled), or 0 when a write failed, the output
+// buffer could not be allocated or there was no whole block.
 std::size_t DecodeMonoStream(FileHandle& file, const std::uint8_t* data, std::size_t length);
 
 // Decodes interleaved stereo (left block, right block, ...) into 16-bit frames written to `file`:
 // floor(length / 32) block pairs; an end block silences its pair but does not end the stream.
-// Returns 32 per pair handled, or 0 when a write failed or there was no whole pair.
+// Returns 32 per pair handled, or 0 when a write failed, the output buffer could not be
+// allocated or there was no whole pair.
 std::size_t DecodeStereoStream(FileHandle& file, const std::uint8_t* data, std::size_t length);
 
 }  // namespace sorvik

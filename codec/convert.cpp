@@ -4,17 +4,19 @@
 #include <optional>
 
 #include "codec/adpcm.h"
+#include "codec/pcm_writer.h"
 #include "codec/sound_headers.h"
 #include "common/file_handle.h"
 
 namespace sorvik {
 namespace {
 
-// Decodes `unitCount` mono blocks or stereo block pairs into an open file.
-using UnitWriter = bool (*)(FileHandle&, const std::uint8_t*, std::size_t);
+// Decodes `unitCount` mono blocks or stereo block pairs into an open file through a buffer.
+using UnitWriter = bool (*)(FileHandle&, PcmBuffer&, const std::uint8_t*, std::size_t);
 
 // Writes a WAV file whose header counts exactly the samples that `unitCount` units decode to.
-// The sizes are checked before the file is created, so a refused sound leaves no file behind.
+// The sizes are checked and the output buffer allocated before the file is created, so a
+// refused sound leaves no file behind.
 ResultCode WriteWav(const char* outputName, const std::uint8_t* data, std::size_t unitCount,
                     std::uint32_t sampleRate, std::uint16_t channels, UnitWriter writeUnits) {
     const std::uint64_t pcmBytes = std::uint64_t{unitCount} * channels * kPcmBytesPerBlock;
@@ -25,8 +27,11 @@ ResultCode WriteWav(const char* outputName, const std::uint8_t* data, std::size_
     } else {
         FillStereoWavHeader(header, static_cast<std::uint32_t>(pcmBytes), sampleRate);
     }
+    PcmBuffer buffer;
+    if (!buffer.Allocate(pcmBytes, header.size())) return ResultCode::OutOfMemory;
     return WriteNewFile(outputName, [&](FileHandle& file) {
-        return file.Write(header.data(), header.size()) && writeUnits(file, data, unitCount);
+        return file.Write(header.data(), header.size()) &&
+               writeUnits(file, buffer, data, unitCount);
     });
 }
 

@@ -13,7 +13,8 @@ namespace sorvik {
 // UnknownFormat when the magic is wrong, the header is incomplete, the size field is 0, there is
 // not one whole block (block pair) of data, or the WAV would pass 4 GiB. The data decoded is the
 // smaller of what the size field declares and what the image holds; the WAV header counts exactly
-// the samples written. Returns Ok, UnknownFormat or WriteFailed.
+// the samples written. Returns Ok, UnknownFormat, OutOfMemory (the output buffer could not be
+// allocated; no file is touched) or WriteFailed.
 ResultCode ConvertVagImage(const char* outputName, const std::uint8_t* image,
                            std::size_t imageLength);
 ResultCode ConvertSterImage(const char* outputName, const std::uint8_t* image,
@@ -21,7 +22,7 @@ ResultCode ConvertSterImage(const char* outputName, const std::uint8_t* image,
 
 // Writes the WAV file `outputName` for exactly `blockCount` headerless mono ADPCM blocks at
 // `data` (an end block among them decodes to silence), played at `sampleRate`. UnknownFormat
-// (and no file) when there is no block or the WAV would pass 4 GiB; otherwise Ok or WriteFailed.
+// (and no file) when there is no block or the WAV would pass 4 GiB; otherwise as above.
 ResultCode WriteMonoWav(const char* outputName, const std::uint8_t* data, std::size_t blockCount,
                         std::uint32_t sampleRate);
 

@@ -6,12 +6,15 @@
 #include <cstdint>
 #include <cstring>
 #include <initializer_list>
+#include <string>
 #include <vector>
 
 #include "codec/adpcm.h"
 #include "codec/convert.h"
+#include "codec/pcm_writer.h"
 #include "codec/sound_headers.h"
 #include "common/byte_order.h"
+#include "common/file_handle.h"
 #include "tests/support/test_files.h"
 
 namespace sorvik {
@@ -179,6 +182,39 @@ TEST(Streams, LengthsShortOfOneUnitWriteNothing) {
     EXPECT_TRUE(DecodeToFile(DecodeStereoStream, data, 31).written.empty());
     // A remainder that is not a whole block is left alone.
     EXPECT_EQ(DecodeToFile(DecodeMonoStream, data, 31).consumed, 16u);
+}
+
+TEST(PcmWriter, WritesEveryPieceFromTheOffsetWithinAPageOfItsFilePosition) {
+    // The file receives every committed byte in order, and each buffer-full is written from an
+    // address at the same offset within a page as the file position it goes to (writes are far
+    // slower from an address a few bytes before that).
+    const TempDir dir;
+    const std::string path = dir / "out.pcm";
+    FileHandle file = FileHandle::CreateForWriting(path.c_str());
+    Bytes expected(44, 0xAB);
+    ASSERT_TRUE(file.Write(expected.data(), expected.size()));
+    constexpr std::size_t kCapacity = 10000;
+    PcmBuffer buffer;
+    ASSERT_TRUE(buffer.Allocate(kCapacity, expected.size()));
+    PcmWriter writer(file, buffer);
+    std::size_t used = kCapacity;  // the first piece starts a buffer-full
+    for (const std::size_t piece : {5000u, 4999u, 10000u, 1u, 3333u, 6668u}) {
+        std::uint8_t* bytes = writer.Reserve(piece);
+        ASSERT_NE(bytes, nullptr);
+        if (used + piece > kCapacity) {
+            EXPECT_EQ(reinterpret_cast<std::uintptr_t>(bytes) % PcmBuffer::kPageSize,
+                      expected.size() % PcmBuffer::kPageSize)
+                << "buffer-full starting with the piece of " << piece;
+            used = 0;
+        }
+        for (std::size_t i = 0; i < piece; ++i) bytes[i] = static_cast<std::uint8_t>(i * 7 + piece);
+        expected.insert(expected.end(), bytes, bytes + piece);
+        writer.Commit(piece);
+        used += piece;
+    }
+    ASSERT_TRUE(writer.Flush());
+    ASSERT_TRUE(file.Close());
+    EXPECT_EQ(ReadBytes(path), expected);
 }
 
 TEST(StereoStream, EndBlocksSilenceTheirPairButNotTheStream) {
