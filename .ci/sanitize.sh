@@ -38,7 +38,7 @@ echo "   done after $((SECONDS - started)) s"
 echo "== fuzz targets, ${FUZZ_SECONDS} s each"
 CXX=clang++ cmake -S . -B build-fuzz -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DSORVIK_FUZZ=ON \
   -DSORVIK_BUILD_TESTS=OFF -DSORVIK_BUILD_BENCH=OFF >/dev/null
-targets=(convert batch effects bgm bank command_line)
+targets=(convert batch effects bgm bank command_line decoder)
 cmake --build build-fuzz --target "${targets[@]/#/fuzz_}"
 
 # The targets write their outputs into a private folder under TMPDIR; memory is faster.

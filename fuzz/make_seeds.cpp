@@ -138,6 +138,27 @@ void BankArchives() {
     }
 }
 
+// Decoder streams: a length in blocks (16-bit little-endian), then a pattern repeated to fill it.
+void DecoderStreams() {
+    const auto withCount = [](std::uint16_t count, const Bytes& pattern) {
+        return Cat({static_cast<std::uint8_t>(count), static_cast<std::uint8_t>(count >> 8)},
+                   pattern);
+    };
+    // Music long enough for eight parts, the pattern's length not a whole number of blocks.
+    Bytes music = Tone(440, 150);
+    music.resize(music.size() - 5);
+    Put("decoder", "music", withCount(9000, music));
+    // Loud blocks of row 4 that saturate, with a block of row 0 and an end block among them.
+    Bytes loud;
+    for (int i = 0; i < 40; ++i) {
+        loud = Cat(loud, {0x40, 0x00, 0x77, 0x77, 0x77, 0x77, 0x77, 0x77, 0x77, 0x77, 0x88, 0x88,
+                          0x88, 0x88, 0x88, 0x88});
+    }
+    loud = Cat(loud, Cat(Tone(880, 2), EndBlock()));
+    Put("decoder", "loud", withCount(8191, loud));
+    Put("decoder", "short", withCount(1500, Tone(300, 7)));
+}
+
 void CommandLines() {
     const std::vector<std::string> lines = {
         std::string("song.vag\0out", 12),
@@ -166,5 +187,6 @@ int main(int argc, char** argv) {
     BgmArchives();
     BankArchives();
     CommandLines();
+    DecoderStreams();
     return 0;
 }
