@@ -9,6 +9,7 @@
 //   - the floor: writing the same files of the same sizes from memory (for raw extraction:
 //     copying them), in turns with the runs of the binary; its ratio to them is the median of the
 //     turns' ratios.
+// It also reports the peak memory of one run of the binary on each input (on POSIX systems).
 // Usage: sorvik_bench [runs]   (default 5)
 
 #include <algorithm>
@@ -22,6 +23,13 @@
 #include <random>
 #include <string>
 #include <vector>
+
+#ifndef _WIN32
+// The benchmark asks the system directly for the peak memory of the runs it starts.
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+#endif
 
 #include "codec/adpcm.h"
 #include "codec/adpcm_fast.h"
@@ -128,6 +136,38 @@ void Run(const std::string& command) {
     }
 }
 
+// The peak memory of a run of sorvik is measured by this program started anew with
+// "--peak-memory-of <sorvik> <arguments>": it runs sorvik with its output discarded and prints
+// the largest resident size sorvik reached, in MB (10^6 bytes). A fresh, small process is needed
+// because a process started from this one counts this one's memory, held inputs included, until
+// it starts sorvik.
+int ReportPeakMemory(char** command) {
+#ifdef _WIN32
+    (void)command;
+    return 1;
+#else
+    const pid_t child = fork();
+    if (child == 0) {
+        std::freopen("/dev/null", "w", stdout);
+        execv(command[0], command);
+        _exit(127);
+    }
+    int status = 0;
+    rusage usage{};
+    if (child < 0 || wait4(child, &status, 0, &usage) != child || !WIFEXITED(status) ||
+        WEXITSTATUS(status) != 0) {
+        return 1;
+    }
+#ifdef __APPLE__
+    const double bytes = static_cast<double>(usage.ru_maxrss);
+#else
+    const double bytes = static_cast<double>(usage.ru_maxrss) * 1024;  // counted in KiB here
+#endif
+    std::printf("%.1f\n", bytes / 1e6);
+    return 0;
+#endif
+}
+
 std::string Quote(const fs::path& path) { return "\"" + path.string() + "\""; }
 
 #ifdef _WIN32
@@ -140,6 +180,25 @@ std::string SorvikCommand(const std::vector<std::string>& arguments) {
     std::string command = Quote(SORVIK_BINARY);
     for (const std::string& argument : arguments) command += " " + argument;
     return command + " > " + kNullDevice;
+}
+
+// Runs sorvik with `arguments` (quoted) through `self`, this program, and returns its peak memory
+// in MB; -1 where it cannot be measured.
+double RunMeasuringPeakMemory(const fs::path& self, const std::vector<std::string>& arguments) {
+#ifdef _WIN32
+    Run(SorvikCommand(arguments));
+    return -1;
+#else
+    std::string command = Quote(self) + " --peak-memory-of " + Quote(SORVIK_BINARY);
+    for (const std::string& argument : arguments) command += " " + argument;
+    FILE* report = popen(command.c_str(), "r");
+    double megabytes = -1;
+    if (report == nullptr || std::fscanf(report, "%lf", &megabytes) != 1 || pclose(report) != 0) {
+        std::fprintf(stderr, "failed: %s\n", command.c_str());
+        std::exit(1);
+    }
+    return megabytes;
+#endif
 }
 
 // Empties `folder`, then waits until the system has written out what earlier runs left in its
@@ -254,27 +313,32 @@ void DecodeOnly(const Bytes& image, bool stereo, Bytes& pcm) {
 struct Row {
     std::string name;
     double seconds;
-    double inputMegabytes;  // ADPCM (or archive) bytes handled
-    double samples;         // 16-bit samples written, 0 for raw extraction
-    double ratio;           // to the floor
+    double inputMegabytes;      // ADPCM (or archive) bytes handled
+    double samples;             // 16-bit samples written, 0 for raw extraction
+    double ratio;               // to the floor
+    double peakMegabytes = -1;  // of the whole process, -1 for the other rows
 };
 
 void PrintTable(const std::vector<Row>& rows) {
-    std::printf("| case | median s | MB/s (input) | ns/sample | x floor |\n");
-    std::printf("|---|---:|---:|---:|---:|\n");
+    std::printf("| case | median s | MB/s (input) | ns/sample | x floor | peak memory MB |\n");
+    std::printf("|---|---:|---:|---:|---:|---:|\n");
     for (const Row& row : rows) {
         char nsPerSample[32] = "-";
         if (row.samples > 0) {
             std::snprintf(nsPerSample, sizeof nsPerSample, "%.2f", row.seconds * 1e9 / row.samples);
         }
-        std::printf("| %s | %.3f | %.0f | %s | %.2f |\n", row.name.c_str(), row.seconds,
-                    row.inputMegabytes / row.seconds, nsPerSample, row.ratio);
+        char peak[32] = "-";
+        if (row.peakMegabytes >= 0) std::snprintf(peak, sizeof peak, "%.1f", row.peakMegabytes);
+        std::printf("| %s | %.3f | %.0f | %s | %.2f | %s |\n", row.name.c_str(), row.seconds,
+                    row.inputMegabytes / row.seconds, nsPerSample, row.ratio, peak);
     }
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
+    if (argc > 2 && std::string(argv[1]) == "--peak-memory-of") return ReportPeakMemory(argv + 2);
+    const fs::path self = fs::absolute(argv[0]);
     const int runs = argc > 1 ? std::max(1, std::atoi(argv[1])) : 5;
     std::random_device seed;
     const fs::path root =
@@ -314,7 +378,7 @@ int main(int argc, char** argv) {
     for (const Loose& loose : {Loose{"mono VAG", mono, inputs / "MONO.VAG", false},
                                Loose{"stereo STER", stereo, inputs / "STEREO.VAG", true}}) {
         clearOut();
-        Run(SorvikCommand({Quote(loose.path), Quote(out)}));
+        const double peak = RunMeasuringPeakMemory(self, {Quote(loose.path), Quote(out)});
         const std::vector<std::uintmax_t> sizes = FileSizesIn(out);
         const double samples = static_cast<double>(Sum(sizes) - 44) / 2;
         const double megabytes = static_cast<double>(loose.image.size() - 48) / 1e6;
@@ -333,7 +397,7 @@ int main(int argc, char** argv) {
         const std::string name = loose.name;
         rows.push_back({name + ": write floor", floor, megabytes, samples, 1.0});
         rows.push_back({name + ": sorvik, whole process", process.caseSeconds, megabytes, samples,
-                        process.ratio});
+                        process.ratio, peak});
         rows.push_back({name + ": sorvik's decoder alone, no writing", decodeOnly, megabytes,
                         samples, decodeOnly / floor});
         rows.push_back(
@@ -344,7 +408,7 @@ int main(int argc, char** argv) {
     {
         const std::string command = SorvikCommand({Quote(archive), Quote(out)});
         clearOut();
-        Run(command);
+        const double peak = RunMeasuringPeakMemory(self, {Quote(archive), Quote(out)});
         const std::vector<std::uintmax_t> sizes = FileSizesIn(out);
         const double samples = static_cast<double>(Sum(sizes) - 44 * sizes.size()) / 2;
         const double megabytes = static_cast<double>(layout.fileSize) / 1e6;
@@ -353,19 +417,19 @@ int main(int argc, char** argv) {
         rows.push_back(
             {"archive to WAV: write floor", process.floorSeconds, megabytes, samples, 1.0});
         rows.push_back({"archive to WAV: sorvik, whole process", process.caseSeconds, megabytes,
-                        samples, process.ratio});
+                        samples, process.ratio, peak});
     }
     {
         const std::string command = SorvikCommand({"-x", Quote(archive), Quote(out)});
         const fs::path raw = root / "raw";
         ResetFolder(raw);
-        Run(SorvikCommand({"-x", Quote(archive), Quote(raw)}));
+        const double peak = RunMeasuringPeakMemory(self, {"-x", Quote(archive), Quote(raw)});
         const double megabytes = static_cast<double>(Sum(FileSizesIn(raw))) / 1e6;
         const Paired process = MedianPaired(
             runs, clearOut, [&] { CopyFloor(raw, out); }, [&] { Run(command); });
         rows.push_back({"archive raw (-x): copy floor", process.floorSeconds, megabytes, 0, 1.0});
         rows.push_back({"archive raw (-x): sorvik, whole process", process.caseSeconds, megabytes,
-                        0, process.ratio});
+                        0, process.ratio, peak});
     }
 
     fs::remove_all(root);
