@@ -7,9 +7,10 @@
 // register in one translation unit and four to an AVX2 register in another, compiled for that
 // instruction set.
 //
-// Private to those translation units. Everything here has internal linkage, on purpose: each of
-// them gets its own copy compiled for its own instruction set, and the linker can never pick the
-// AVX2 copy of a function for a processor without AVX2.
+// Private to those translation units. Everything here but the two entry points declared first
+// has internal linkage, on purpose: each of them gets its own copy compiled for its own
+// instruction set, and the linker can never pick the AVX2 copy of a function for a processor
+// without AVX2.
 
 #include <cstddef>
 #include <cstdint>
@@ -175,6 +176,7 @@ struct SlotStates {
     State states[kSlots];
 
     SlotStates() = default;
+    // The histories held in the vectors.
     SlotStates(const typename Arithmetic::Vector* s1, const typename Arithmetic::Vector* s2) {
         double newest[kSlots];
         double older[kSlots];
@@ -185,6 +187,7 @@ struct SlotStates {
         for (std::size_t s = 0; s < kSlots; ++s) states[s] = {newest[s], older[s]};
     }
 
+    // Puts the histories into the vectors.
     void Load(typename Arithmetic::Vector* s1, typename Arithmetic::Vector* s2) const {
         double newest[kSlots];
         double older[kSlots];
