@@ -47,8 +47,11 @@ stop_wine() {
 trap stop_wine EXIT
 
 status=0
-(cd build-win64 && ctest --output-on-failure --timeout 300 -j "$(nproc)") || status=1
-(cd build-win64 && LC_ALL=ja_JP.UTF-8 ctest --output-on-failure --timeout 300 -j "$(nproc)") ||
+# Now and then wine fails to start a test process at all: it exits within milliseconds, before
+# the program prints anything. A failed test is therefore run a second time.
+wine_ctest=(ctest --output-on-failure --timeout 300 -j "$(nproc)" --repeat until-pass:2)
+(cd build-win64 && "${wine_ctest[@]}") || status=1
+(cd build-win64 && LC_ALL=ja_JP.UTF-8 "${wine_ctest[@]}") ||
     status=1
 stop_wine
 trap - EXIT
