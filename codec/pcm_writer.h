@@ -3,6 +3,7 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "codec/adpcm.h"
 #include "common/file_handle.h"
 #include "common/heap_buffer.h"
 
@@ -22,15 +23,18 @@ class PcmBuffer {
     // parts pay: measured here, a whole conversion takes about a seventh less time than with a
     // buffer a quarter this size.
     static constexpr std::size_t kMaxCapacity = 896 * 1024;
-    static_assert(kMaxCapacity % 112 == 0, "whole stereo block pairs of output");
+    static_assert(kMaxCapacity % (2 * kPcmBytesPerBlock) == 0, "whole stereo block pairs");
     static constexpr std::size_t kPageSize = 4096;
 
     // Room for `pcmBytes` bytes of output (all of them, up to kMaxCapacity) that go to the file
     // from `fileOffset` on; false when the allocation failed.
     bool Allocate(std::uint64_t pcmBytes, std::uint64_t fileOffset) {
-        capacity_ = pcmBytes < kMaxCapacity ? static_cast<std::size_t>(pcmBytes) : kMaxCapacity;
+        const std::size_t capacity =
+            pcmBytes < kMaxCapacity ? static_cast<std::size_t>(pcmBytes) : kMaxCapacity;
+        if (!block_.Grow(capacity + kPageSize - 1)) return false;
+        capacity_ = capacity;
         fileOffset_ = fileOffset;
-        return block_.Grow(capacity_ + kPageSize - 1);
+        return true;
     }
 
     // Bytes one buffer-full holds.
