@@ -12,9 +12,9 @@ namespace {
 // adpcm_fast_avx2.cpp, one whose vectors are AVX2 registers of four. Packed multiplies and adds
 // round each element exactly like the scalar instructions.
 //
-// Coefficients gives column `column` (0 for c0, 1 for c1) of the coefficient rows of `kWidth`
-// blocks, one to an element. Besides the arithmetic, each kind provides the two steps around it:
-// ScaleNibbles, which puts
+// Make and Extract move `kWidth` values into a Vector and out of it; Coefficients gives column
+// `column` (0 for c0, 1 for c1) of the coefficient rows of `kWidth` blocks, one to an element.
+// Besides the arithmetic, each kind provides the two steps around it: ScaleNibbles, which puts
 // the 28 scaled nibbles of `kWidth` blocks into a ScaledBlocks (read back as vectors with
 // Scaled), and Store, the 28 values of `kWidth` chains narrowed to samples and stored at their
 // `outs`. Store's `kSampleBytes` is 2 when the chains are separate runs of mono samples and 4
