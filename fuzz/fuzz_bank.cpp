@@ -35,22 +35,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (!archive.IsOpen()) fuzz::Fail("cannot open the archive");
     sorvik::sfs::SfsExtractor extractor(decode, sorvik::Section::kSe);
     const ResultCode result = extractor.ExtractBank(archive, indexPath.string(), 0);
-    if (result != ResultCode::Ok && result != ResultCode::ReadFailed &&
-        result != ResultCode::UnknownFormat) {
-        fuzz::Fail("unexpected result " + std::to_string(static_cast<int>(result)));
-    }
-    std::size_t files = 0;
-    for (const auto& entry : fuzz::fs::directory_iterator(".")) {
-        ++files;
-        if (decode) {
-            fuzz::CheckWavFile(entry.path(), 1);
-        } else {
-            const std::vector<std::uint8_t> image = fuzz::ReadFile(entry.path());
-            if (image.size() < 48 || image.size() != 48 + std::uint64_t{fuzz::Le32(image, 4)}) {
-                fuzz::Fail("raw image is not its header and data: " + entry.path().string());
-            }
-        }
-    }
+    fuzz::CheckArchiveResult(result);
+    const std::size_t files = fuzz::CheckExtractedImages(decode, 1);
     if (result == ResultCode::Ok) {
         const std::size_t count = indexSize >= 6 ? (index[4] | index[5] << 8) : 0;
         if (files != count) fuzz::Fail("Ok without one file per entry");

@@ -28,22 +28,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     if (!archive.IsOpen()) fuzz::Fail("cannot open the archive");
     sorvik::sfs::SfsExtractor extractor(decode, sorvik::Section::kBgm);
     const ResultCode result = extractor.ExtractBgm(archive, 0);
-    if (result != ResultCode::Ok && result != ResultCode::ReadFailed &&
-        result != ResultCode::UnknownFormat) {
-        fuzz::Fail("unexpected result " + std::to_string(static_cast<int>(result)));
-    }
-    std::size_t files = 0;
-    for (const auto& entry : fuzz::fs::directory_iterator(".")) {
-        ++files;
-        if (decode) {
-            fuzz::CheckWavFile(entry.path(), 2);
-        } else {
-            const std::vector<std::uint8_t> image = fuzz::ReadFile(entry.path());
-            if (image.size() < 48 || image.size() != 48 + 2 * std::uint64_t{fuzz::Le32(image, 4)}) {
-                fuzz::Fail("raw track is not its header and data: " + entry.path().string());
-            }
-        }
-    }
+    fuzz::CheckArchiveResult(result);
+    const std::size_t files = fuzz::CheckExtractedImages(decode, 2);
     if (result == ResultCode::Ok && files != 38) fuzz::Fail("Ok without 38 tracks");
     return 0;
 }

@@ -15,6 +15,8 @@
 #include <system_error>
 #include <vector>
 
+#include "common/result_code.h"
+
 namespace sorvik::fuzz {
 
 namespace fs = std::filesystem;
@@ -123,6 +125,34 @@ inline void CheckWavFile(const fs::path& path, unsigned channels) {
         (wav.size() - 44) % (2 * channels)) {
         Fail("WAV channels or frames wrong: " + path.string());
     }
+}
+
+// Checks the result of an archive extractor: only Ok, a read failure or a format failure can come
+// of a damaged archive on a healthy disk.
+inline void CheckArchiveResult(ResultCode result) {
+    if (result != ResultCode::Ok && result != ResultCode::ReadFailed &&
+        result != ResultCode::UnknownFormat) {
+        Fail("unexpected result " + std::to_string(static_cast<int>(result)));
+    }
+}
+
+// Checks every file an archive extractor wrote into work/ and returns how many there are. Decoded,
+// each is a WAV file of `channels` channels (CheckWavFile); raw, each is its 48-byte header and the
+// data its size field at offset 4 names, for each of the `channels` channels.
+inline std::size_t CheckExtractedImages(bool decode, unsigned channels) {
+    std::size_t files = 0;
+    for (const auto& entry : fs::directory_iterator(".")) {
+        ++files;
+        if (decode) {
+            CheckWavFile(entry.path(), channels);
+            continue;
+        }
+        const std::vector<std::uint8_t> image = ReadFile(entry.path());
+        if (image.size() < 48 || image.size() != 48 + channels * std::uint64_t{Le32(image, 4)}) {
+            Fail("raw image is not its header and data: " + entry.path().string());
+        }
+    }
+    return files;
 }
 
 // Start-up shared by every target: the console messages of the code under test go nowhere,
