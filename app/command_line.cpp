@@ -1,10 +1,4 @@
-#include <cstring>
-#include <optional>
-
-#include "app/destination.h"
-#include "app/dialogs.h"
-#include "common/path_helpers.h"
-#include "common/run_settings.h"
+#include "app/run_settings.h"
 #include "platform/platform.h"
 
 namespace sorvik {
@@ -55,15 +49,6 @@ void TakePlainArgument(const char* argument, RunSettings& settings) {
     // A third plain argument and all after it have no effect.
 }
 
-// Without a typed destination the output goes beside the input.
-std::string FolderOfInput(const std::string& inputPath) {
-    const std::size_t nameStart = FileNamePart(inputPath);
-    if (nameStart != 0) return inputPath.substr(0, nameStart);
-    const std::optional<std::string> current = platform::GetCurrentDir();
-    if (current) return *current;
-    return std::string(".") + platform::kPathSeparator;
-}
-
 }  // namespace
 
 RunSettings::ParseResult RunSettings::ParseArguments(int argc, const char* const* argv) {
@@ -77,30 +62,6 @@ RunSettings::ParseResult RunSettings::ParseArguments(int argc, const char* const
             TakePlainArgument(argv[i], *this);
         }
     }
-    return ParseResult::Run;
-}
-
-RunSettings::ParseResult RunSettings::ParseCommandLine(int argc, char** argv) {
-    const ParseResult parsed = ParseArguments(argc, argv);
-    if (parsed != ParseResult::Run) return parsed;
-
-    if (!inputPath.empty()) {
-        // Made absolute before the current directory changes, so it stays reachable.
-        const std::optional<std::string> absolute = platform::MakeAbsolute(inputPath);
-        if (!absolute) return ParseResult::BadOption;
-        inputPath = *absolute;
-    } else {
-        if (!SelectInputFile(inputPath)) return ParseResult::Cancelled;
-        std::string chosenFolder;
-        if (SelectOutputFolder(chosenFolder) == FolderChoice::Chosen) outputDir = chosenFolder;
-    }
-
-    if (outputDir.empty()) {
-        outputDir = FolderOfInput(inputPath);
-    } else if (!EndsWithByte(outputDir, platform::kPathSeparator)) {
-        outputDir += platform::kPathSeparator;
-    }
-    if (!platform::IsDirectory(outputDir)) PrepareDirectory(outputDir);
     return ParseResult::Run;
 }
 

@@ -3,7 +3,8 @@
 #include <cstdio>
 #include <optional>
 
-#include "common/console.h"
+#include "app/console.h"
+#include "app/japanese_texts.h"
 #include "platform/platform.h"
 
 // Where the system has dialogs (Windows) the user chooses in them. Elsewhere the user is asked on
@@ -26,8 +27,8 @@ std::optional<std::string> AskOnTerminal(const char* question) {
     return answer;
 }
 
-// The typed path, made absolute now: the run changes its current directory before it reads the
-// input, and the destination is shown as a full path like a folder chosen in a dialog.
+// The typed path, made absolute now: the destination is shown as a full path like a folder
+// chosen in a dialog.
 std::optional<std::string> AskForPath(const char* question) {
     const std::optional<std::string> answer = AskOnTerminal(question);
     if (!answer || answer->empty()) return std::nullopt;
@@ -47,7 +48,7 @@ bool SelectInputFile(std::string& path) {
 
 FolderChoice SelectOutputFolder(std::string& path) {
     if (platform::kHasFileDialogs) {
-        switch (platform::ShowFolderBrowser(path)) {
+        switch (platform::ShowFolderBrowser(texts::kChooseDestinationTitle, path)) {
             case platform::BrowseResult::Chosen:
                 return FolderChoice::Chosen;
             case platform::BrowseResult::NoFileSystemPath:

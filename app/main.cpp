@@ -1,8 +1,11 @@
 #include <string>
 
+#include "app/console.h"
+#include "app/console_reporter.h"
+#include "app/destination.h"
+#include "app/run_settings.h"
 #include "codec/batch.h"
-#include "common/console.h"
-#include "common/run_settings.h"
+#include "common/folder_sink.h"
 #include "platform/platform.h"
 #include "sfs/sfs_extractor.h"
 
@@ -27,56 +30,55 @@ std::string Extension(const std::string& path) {
     return dot == std::string::npos ? path : path.substr(dot + 1);
 }
 
-// Prints the outcome of an archive extraction; true for Ok.
-bool ReportExtraction(ResultCode result, const std::string& inputPath) {
-    switch (result) {
-        case ResultCode::Ok:
-            return true;
-        case ResultCode::UnknownFormat:
-            console::Print("%s: Unknown format.\n\n", inputPath.c_str());
-            break;
-        case ResultCode::OutOfMemory:
-            console::PutLine("Can't allocate memory.\n");
-            break;
-        case ResultCode::ReadFailed:
-            console::Print("Can't read %s.\n\n", inputPath.c_str());
-            break;
-        case ResultCode::WriteFailed:
-            console::PutLine("Can't write files.\n");
-            break;
-    }
-    return false;
+bool ExtractArchive(const RunSettings& settings, const sfs::ImageOutput& images,
+                    OutputSink& sink, Reporter& reporter) {
+    sfs::SfsExtractor extractor(images, settings.sections, sink, reporter);
+    return ConsoleReporter::ReportExtraction(extractor.ExtractAll(settings.inputPath),
+                                             settings.inputPath);
 }
 
-// Converts what the settings name into the destination, which is already the current directory.
-bool Convert(const RunSettings& settings) {
+// Converts what the settings name into the destination.
+bool Convert(const RunSettings& settings, OutputSink& sink) {
+    ConsoleReporter reporter;
     const std::string extension = Extension(settings.inputPath);
     if (platform::CompareNoCase(extension.c_str(), "VAG") == 0) {
-        return DecodeVagFiles(settings.inputPath);
+        return DecodeVagFiles(settings.inputPath, sink, reporter);
     }
     if (platform::CompareNoCase(extension.c_str(), "SFS") == 0) {
-        sfs::SfsExtractor extractor(settings.decode, settings.sections);
-        return ReportExtraction(extractor.ExtractAll(settings.inputPath), settings.inputPath);
+        return settings.decode
+                   ? ExtractArchive(settings, sfs::DecodedImages(), sink, reporter)
+                   : ExtractArchive(settings, sfs::RawImages(), sink, reporter);
     }
     console::Print("%s: Unknown format.\n\n", settings.inputPath.c_str());
     return false;
 }
 
+int PrintUsage(int exitStatus) {
+    console::PutChar('\r');
+    console::PutLine(kUsageText);
+    return exitStatus;
+}
+
 int Run(int argc, char** argv) {
     console::SetUp();
+    platform::PrepareProcess();
     console::Print("starting...");
     RunSettings settings;
-    const RunSettings::ParseResult parsed = settings.ParseCommandLine(argc, argv);
-    if (parsed != RunSettings::ParseResult::Run) {
-        console::PutChar('\r');
-        console::PutLine(kUsageText);
-        return parsed == RunSettings::ParseResult::Help ? kExitDone : kExitUsage;
+    switch (settings.ParseArguments(argc, argv)) {
+        case RunSettings::ParseResult::Run:
+            break;
+        case RunSettings::ParseResult::Help:
+            return PrintUsage(kExitDone);
+        case RunSettings::ParseResult::BadOption:
+            return PrintUsage(kExitUsage);
     }
+    if (PrepareRun(settings) != Preparation::Ready) return PrintUsage(kExitUsage);
 
     bool done = false;
-    if (platform::SetCurrentDir(settings.outputDir)) {
+    FolderSink destination(settings.outputDir);
+    if (destination.IsOpen()) {
         console::Print("\rdestination:\n\t%s\n\n", settings.outputDir.c_str());
-        done = Convert(settings);
+        done = Convert(settings, destination);
     } else {
         console::Print("\rCan't create %s.\n\n", settings.outputDir.c_str());
     }

@@ -61,13 +61,8 @@ static_assert(kRowZeroSearchBlocks < kRecordSize && kWarmUpBlocks < kRecordSize)
 // work.
 constexpr std::size_t kMinPartBlocks = 512;
 
-struct State {
-    double s1;
-    double s2;
-};
-
 // Two histories are the same when their bits are; then so is everything decoded after them.
-bool SameBits(const State& a, const State& b) { return std::memcmp(&a, &b, sizeof(State)) == 0; }
+bool SameBits(const ChannelHistory& a, const ChannelHistory& b) { return std::memcmp(&a, &b, sizeof(ChannelHistory)) == 0; }
 
 bool IsEndBlock(const std::uint8_t* block) { return block[1] == kEndBlockFlag; }
 
@@ -76,7 +71,7 @@ bool StartsAfresh(const std::uint8_t* block) { return !IsEndBlock(block) && RowO
 
 // Decodes one block the plain way; used where chains cannot run side by side.
 template <std::size_t kSampleBytes>
-void DecodeOneBlock(const std::uint8_t* block, State& state, std::uint8_t* out) {
+void DecodeOneBlock(const std::uint8_t* block, ChannelHistory& state, std::uint8_t* out) {
     if (IsEndBlock(block)) {
         for (std::size_t i = 0; i < kSamplesPerBlock; ++i) StoreSample(out + i * kSampleBytes, 0);
         return;
@@ -125,10 +120,10 @@ struct Lane {
     std::size_t blockStride;    // bytes from one block of the channel to its next
     std::uint8_t* out;          // where the next block's first sample goes
     std::size_t remaining;      // blocks still to decode
-    State state;
+    ChannelHistory state;
     // The history before each of the first `recordCount` blocks, kept for the check of a part
     // that started from a guess.
-    State* record;
+    ChannelHistory* record;
     std::size_t recordCount;
     std::size_t decoded;
     // Blocks at the start that the lane decodes only to reach the exact history: the lane before
@@ -169,11 +164,11 @@ void RunChains(const typename Arithmetic::Vector* c0, const typename Arithmetic:
     }
 }
 
-// The histories of `kVectors` vectors of chains, as one State per slot.
+// The histories of `kVectors` vectors of chains, as one ChannelHistory per slot.
 template <class Arithmetic, std::size_t kVectors>
 struct SlotStates {
     static constexpr std::size_t kSlots = Arithmetic::kWidth * kVectors;
-    State states[kSlots];
+    ChannelHistory states[kSlots];
 
     SlotStates() = default;
     // The histories held in the vectors.
@@ -410,7 +405,7 @@ void PlanParts(const Channel* channels, std::size_t channelCount, std::size_t pa
 template <std::size_t kSampleBytes>
 void CheckParts(const Channel& channel, const PartPlan* plans, const Lane* lanes,
                 std::size_t laneStride, std::size_t partCount) {
-    State exact = lanes[0].state;
+    ChannelHistory exact = lanes[0].state;
     for (std::size_t p = 1; p < partCount; ++p) {
         const Lane& lane = lanes[p * laneStride];
         const std::size_t end = p + 1 < partCount ? plans[p + 1].cut : channel.count;
@@ -443,7 +438,7 @@ void DecodeChannels(const Channel* channels, std::size_t channelCount) {
     PartPlan plans[kMaxLanes];
     PlanParts(channels, channelCount, partCount, plans);
     Lane lanes[kMaxLanes];
-    State records[kMaxLanes][kRecordSize];
+    ChannelHistory records[kMaxLanes][kRecordSize];
     for (std::size_t p = 0; p < partCount; ++p) {
         const std::size_t start = plans[p].start;
         const std::size_t end = p + 1 < partCount ? plans[p + 1].cut : channels[0].count;
@@ -455,7 +450,7 @@ void DecodeChannels(const Channel* channels, std::size_t channelCount) {
             lane.blockStride = channel.blockStride;
             lane.out = channel.pcm + start * kSamplesPerBlock * kSampleBytes;
             lane.remaining = end - start;
-            lane.state = p == 0 ? State{channel.history->s1, channel.history->s2} : State{0, 0};
+            lane.state = p == 0 ? *channel.history : ChannelHistory{};
             lane.record = records[l];
             // Only histories of blocks the lane decodes are kept.
             lane.recordCount = p == 0 ? 0 : (end - start < kRecordSize ? end - start : kRecordSize);

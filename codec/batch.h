@@ -1,33 +1,14 @@
 #pragma once
 
-#include <cstddef>
-#include <cstdint>
 #include <string>
 
-#include "common/file_handle.h"
+#include "common/byte_source.h"
+#include "common/output_sink.h"
+#include "common/reporter.h"
+#include "common/result_code.h"
 #include "platform/platform.h"
 
 namespace sorvik {
-
-// A file opened for reading together with a read-only view of all of it. Movable, not copyable.
-class MappedFile {
-  public:
-    enum class Status { Mapped, OpenFailed, MapFailed };
-
-    explicit MappedFile(const char* path);
-    ~MappedFile();
-    MappedFile(const MappedFile&) = delete;
-    MappedFile& operator=(const MappedFile&) = delete;
-
-    Status GetStatus() const { return status_; }
-    const std::uint8_t* Data() const { return view_.data; }
-    std::size_t Size() const { return view_.size; }
-
-  private:
-    FileHandle file_;
-    platform::FileView view_;
-    Status status_ = Status::OpenFailed;
-};
 
 // A search for the names that match a pattern; ended when it goes out of scope.
 class FileFinder {
@@ -47,9 +28,14 @@ class FileFinder {
     platform::SearchId search_ = platform::kInvalidSearch;
 };
 
+// Converts one loose sound file, all of `source`, to the WAV file `outputName`, choosing the
+// converter by its magic: "VAGp" mono, "STER" stereo, anything else (a file shorter than a magic
+// included) UnknownFormat. An empty source cannot be read: ReadFailed.
+ResultCode ConvertLooseImage(ByteSource& source, OutputSink& sink, const std::string& outputName);
+
 // Decodes the loose sound files that `pattern` names (wildcards allowed in its last component)
-// into WAV files of the same base name in the current directory, printing a running count and,
-// on the first failure, its message. True when every match was converted.
-bool DecodeVagFiles(const std::string& pattern);
+// into WAV files of the same base name, handed to `sink`. Reports the running count and the
+// first failure, which ends the batch. True when every match was converted.
+bool DecodeVagFiles(const std::string& pattern, OutputSink& sink, Reporter& reporter);
 
 }  // namespace sorvik

@@ -1,29 +1,34 @@
 #pragma once
 
-#include <cstddef>
 #include <cstdint>
+#include <string>
 
+#include "common/byte_source.h"
+#include "common/output_sink.h"
 #include "common/result_code.h"
 
-// One whole sound image held in memory to one WAV file.
+// Sound images to WAV files. The image is read from a source a piece at a time, only as far as
+// its sound goes, and the WAV file is handed to a sink, so memory stays at two buffers of about
+// 1 MB together whatever the image's size or its header's claims.
 namespace sorvik {
 
-// Write the WAV file `outputName` (created, or replaced) for the mono "VAGp" or stereo "STER"
-// image of `imageLength` bytes at `image`. The image is checked before any file is touched:
-// UnknownFormat when the magic is wrong, the header is incomplete, the size field is 0, there is
-// not one whole block (block pair) of data, or the WAV would pass 4 GiB. The data decoded is the
-// smaller of what the size field declares and what the image holds; the WAV header counts exactly
-// the samples written. Returns Ok, UnknownFormat, OutOfMemory (the output buffer could not be
-// allocated; no file is touched) or WriteFailed.
-ResultCode ConvertVagImage(const char* outputName, const std::uint8_t* image,
-                           std::size_t imageLength);
-ResultCode ConvertSterImage(const char* outputName, const std::uint8_t* image,
-                            std::size_t imageLength);
+// Writes the WAV file `outputName` for the mono "VAGp" or the stereo "STER" image whose header
+// is at `offset` in `source`, with `length` bytes of image (header included) there. The header
+// is checked before any output is started: UnknownFormat when the magic is wrong, the header is
+// incomplete, the size field is 0, there is not one whole block (block pair) of data, or the WAV
+// would pass 4 GiB. The data decoded is the smaller of what the size field declares and what
+// the image holds; a mono sound also ends at its first end block. The WAV header counts exactly
+// the samples written. Returns Ok, UnknownFormat, OutOfMemory (a buffer could not be allocated),
+// ReadFailed (the source failed or ended early) or WriteFailed.
+ResultCode ConvertVagImage(ByteSource& source, std::uint64_t offset, std::uint64_t length,
+                           OutputSink& sink, const std::string& outputName);
+ResultCode ConvertSterImage(ByteSource& source, std::uint64_t offset, std::uint64_t length,
+                            OutputSink& sink, const std::string& outputName);
 
-// Writes the WAV file `outputName` for exactly `blockCount` headerless mono ADPCM blocks at
-// `data` (an end block among them decodes to silence), played at `sampleRate`. UnknownFormat
-// (and no file) when there is no block or the WAV would pass 4 GiB; otherwise as above.
-ResultCode WriteMonoWav(const char* outputName, const std::uint8_t* data, std::size_t blockCount,
-                        std::uint32_t sampleRate);
+// Writes the WAV file `outputName` for exactly `blockCount` headerless mono blocks at `offset`
+// in `source` (an end block among them decodes to silence), played at `sampleRate`.
+// UnknownFormat when there is no block or the WAV would pass 4 GiB; otherwise as above.
+ResultCode WriteMonoWav(ByteSource& source, std::uint64_t offset, std::uint64_t blockCount,
+                        std::uint32_t sampleRate, OutputSink& sink, const std::string& outputName);
 
 }  // namespace sorvik

@@ -4,7 +4,7 @@
 #include <cstdint>
 
 #include "codec/adpcm.h"
-#include "common/file_handle.h"
+#include "common/output_sink.h"
 #include "common/heap_buffer.h"
 
 namespace sorvik {
@@ -23,7 +23,7 @@ class PcmBuffer {
     // parts pay: measured here, a whole conversion takes about a seventh less time than with a
     // buffer a quarter this size.
     static constexpr std::size_t kMaxCapacity = 896 * 1024;
-    static_assert(kMaxCapacity % (2 * kPcmBytesPerBlock) == 0, "whole stereo block pairs");
+    static_assert(kMaxCapacity % kPcmBytesPerPair == 0, "whole stereo block pairs");
     static constexpr std::size_t kPageSize = 4096;
 
     // Room for `pcmBytes` bytes of output (all of them, up to kMaxCapacity) that go to the file
@@ -55,11 +55,11 @@ class PcmBuffer {
     std::uint64_t fileOffset_ = 0;
 };
 
-// Writes decoded PCM bytes to a file through a PcmBuffer, in large pieces; the file receives
-// exactly the bytes committed, in order.
+// Writes decoded PCM bytes to an output through a PcmBuffer, in large pieces; the output
+// receives exactly the bytes committed, in order.
 class PcmWriter {
   public:
-    PcmWriter(FileHandle& file, PcmBuffer& buffer)
+    PcmWriter(OutputFile& file, PcmBuffer& buffer)
         : file_(file),
           buffer_(buffer),
           fileOffset_(buffer.FileOffset()),
@@ -86,7 +86,7 @@ class PcmWriter {
     }
 
   private:
-    FileHandle& file_;
+    OutputFile& file_;
     PcmBuffer& buffer_;
     std::uint64_t fileOffset_;
     std::uint8_t* start_;

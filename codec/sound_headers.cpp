@@ -7,17 +7,27 @@
 namespace sorvik {
 namespace {
 
-std::optional<SoundImageHeader> ReadImageHeader(const std::uint8_t* image, std::size_t imageLength,
+std::optional<SoundImageHeader> ReadImageHeader(const SoundHeaderBytes& header,
                                                 const char (&magic)[5], std::uint32_t channels) {
-    if (imageLength < kSoundHeaderSize || !HasMagic(image, magic)) return std::nullopt;
-    const std::uint32_t channelSize = LoadBe32(image + kHeaderBeSizeOffset);
+    if (!HasMagic(header.data(), magic)) return std::nullopt;
+    const std::uint32_t channelSize = LoadBe32(header.data() + kHeaderBeSizeOffset);
     if (channelSize == 0) return std::nullopt;
     return SoundImageHeader{std::uint64_t{channelSize} * channels,
-                            LoadBe32(image + kHeaderSampleRateOffset)};
+                            LoadBe32(header.data() + kHeaderSampleRateOffset)};
 }
 
-std::size_t FillWavHeader(WavHeader& header, std::uint32_t dataSize, std::uint32_t sampleRate,
-                          std::uint16_t channels) {
+}  // namespace
+
+std::optional<SoundImageHeader> ReadVagHeader(const SoundHeaderBytes& header) {
+    return ReadImageHeader(header, kVagMagic, 1);
+}
+
+std::optional<SoundImageHeader> ReadSterHeader(const SoundHeaderBytes& header) {
+    return ReadImageHeader(header, kSterMagic, 2);
+}
+
+void FillWavHeader(WavHeader& header, std::uint32_t dataSize, std::uint32_t sampleRate,
+                   std::uint16_t channels) {
     const std::uint16_t frameBytes = static_cast<std::uint16_t>(2 * channels);
     std::uint8_t* bytes = header.data();
     std::memcpy(bytes + 0, "RIFF", 4);
@@ -33,26 +43,6 @@ std::size_t FillWavHeader(WavHeader& header, std::uint32_t dataSize, std::uint32
     StoreLe16(bytes + 34, 16);  // bits per sample
     std::memcpy(bytes + 36, "data", 4);
     StoreLe32(bytes + 40, dataSize);
-    return kWavHeaderSize;
-}
-
-}  // namespace
-
-std::optional<SoundImageHeader> ReadVagHeader(const std::uint8_t* image, std::size_t imageLength) {
-    return ReadImageHeader(image, imageLength, kVagMagic, 1);
-}
-
-std::optional<SoundImageHeader> ReadSterHeader(const std::uint8_t* image, std::size_t imageLength) {
-    return ReadImageHeader(image, imageLength, kSterMagic, 2);
-}
-
-std::size_t FillMonoWavHeader(WavHeader& header, std::uint32_t dataSize, std::uint32_t sampleRate) {
-    return FillWavHeader(header, dataSize, sampleRate, 1);
-}
-
-std::size_t FillStereoWavHeader(WavHeader& header, std::uint32_t dataSize,
-                                std::uint32_t sampleRate) {
-    return FillWavHeader(header, dataSize, sampleRate, 2);
 }
 
 }  // namespace sorvik

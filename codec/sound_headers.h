@@ -32,21 +32,22 @@ using WavHeader = std::array<std::uint8_t, kWavHeaderSize>;
 // The largest PCM data a WAV file can describe: its RIFF size (data + 36) is 32-bit.
 constexpr std::uint64_t kMaxWavDataSize = 0xFFFFFFFFull - 36;
 
+using SoundHeaderBytes = std::array<std::uint8_t, kSoundHeaderSize>;
+
 // What a sound image's header says about its data.
 struct SoundImageHeader {
     std::uint64_t dataSize;    // ADPCM bytes of all channels together (N mono, 2N stereo)
     std::uint32_t sampleRate;  // Hz
 };
 
-// Reads the header of a mono image. nullopt when the image is shorter than a header, its magic
-// is not "VAGp", or its size field is 0.
-std::optional<SoundImageHeader> ReadVagHeader(const std::uint8_t* image, std::size_t imageLength);
+// Reads the header of a mono image. nullopt when its magic is not "VAGp" or its size field is 0.
+std::optional<SoundImageHeader> ReadVagHeader(const SoundHeaderBytes& header);
 // The same for a stereo image ("STER"); the data size counts both channels.
-std::optional<SoundImageHeader> ReadSterHeader(const std::uint8_t* image, std::size_t imageLength);
+std::optional<SoundImageHeader> ReadSterHeader(const SoundHeaderBytes& header);
 
-// Fill all 44 bytes of a WAV header for 16-bit PCM data of `dataSize` bytes; both return 44.
-std::size_t FillMonoWavHeader(WavHeader& header, std::uint32_t dataSize, std::uint32_t sampleRate);
-std::size_t FillStereoWavHeader(WavHeader& header, std::uint32_t dataSize,
-                                std::uint32_t sampleRate);
+// Fills all 44 bytes of a WAV header for 16-bit PCM data of `dataSize` bytes in `channels`
+// channels.
+void FillWavHeader(WavHeader& header, std::uint32_t dataSize, std::uint32_t sampleRate,
+                   std::uint16_t channels);
 
 }  // namespace sorvik

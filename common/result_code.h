@@ -8,8 +8,9 @@ enum class ResultCode : int {
     Ok = 0,
     UnknownFormat = 1,  // a magic number or a size did not fit
     OutOfMemory = 2,    // a heap allocation failed
-    ReadFailed = 3,     // an input failed to open or to read
-    WriteFailed = 4,    // an output failed to be created or written
+    ReadFailed = 3,     // an input failed to read, or ended before the bytes it was read for
+    WriteFailed = 4,    // an output failed to be created, written or put in place
+    OpenFailed = 5,     // an input is missing, is not a regular file, or refused to open
 };
 
 }  // namespace sorvik

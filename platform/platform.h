@@ -26,6 +26,9 @@ bool IsLeadByte(std::uint8_t byte);
 
 // True when the file system treats names that differ only in case as the same file.
 extern const bool kCaseInsensitiveNames;
+// True when the file system drops dots and blanks at the end of a name, so that "a." and "a"
+// are the same file (Windows).
+extern const bool kIgnoresTrailingDotsAndBlanks;
 
 // True when `name` (a bare file name) would open a device instead of a file, as CON.WAV or
 // nul.vag do on Windows. Never true where devices have no names of their own.
@@ -39,7 +42,6 @@ int CompareNoCase(const char* left, const char* right);
 std::optional<std::string> MakeAbsolute(const std::string& path);
 
 std::optional<std::string> GetCurrentDir();
-bool SetCurrentDir(const std::string& path);
 
 // True when `path` names an existing directory.
 bool IsDirectory(const std::string& path);
@@ -53,27 +55,53 @@ CreateDirResult CreateDir(const std::string& path);
 using FileId = std::intptr_t;
 constexpr FileId kInvalidFile = -1;
 
-// Opens an existing regular file for reading, shared for reading. A directory is refused.
+// Opens an existing regular file for reading, shared for reading. The open never waits (a FIFO
+// with no writer does not hang it), and anything but a regular file (a folder, FIFO, device or
+// socket) is refused. A link given as the path is followed: the user named it.
 FileId OpenForReading(const char* path);
-// Creates a file for reading and writing, or opens an existing one and truncates it.
-FileId CreateForWriting(const char* path);
-// Reads at most `byteCount` bytes; returns the count read (0 at the end), or -1 on failure.
-std::int64_t ReadSome(FileId file, void* buffer, std::size_t byteCount);
-// Writes all `byteCount` bytes; false when any of them could not be written.
+// Reads at most `byteCount` bytes at `offset`, leaving no position behind; returns the count read
+// (0 at the end), or -1 on failure.
+std::int64_t ReadAt(FileId file, std::uint64_t offset, void* buffer, std::size_t byteCount);
+// Writes all `byteCount` bytes at the file's position; false when any of them could not be
+// written.
 bool WriteAll(FileId file, const void* buffer, std::size_t byteCount);
-enum class SeekOrigin { Begin, Current };
-bool Seek(FileId file, std::int64_t offset, SeekOrigin origin);
+// Writes all `byteCount` bytes at `offset` without moving the file's position.
+bool WriteAllAt(FileId file, std::uint64_t offset, const void* buffer, std::size_t byteCount);
 std::optional<std::uint64_t> FileSize(FileId file);
 bool CloseFile(FileId file);
 
-// A read-only view of a whole file. An empty file cannot be mapped.
-struct FileView {
-    const std::uint8_t* data = nullptr;
-    std::size_t size = 0;
-    std::intptr_t mapping = 0;  // system object behind the view, where there is one
-};
-std::optional<FileView> MapWholeFile(FileId file);
-void UnmapFile(const FileView& view);
+// --- Destination folders -------------------------------------------------------------------------
+
+// An open folder that outputs are created in. Names given with it are bare file names.
+using FolderId = std::intptr_t;
+constexpr FolderId kInvalidFolder = -1;
+
+// Opens the existing folder `path`; kInvalidFolder when it is missing or not a folder.
+FolderId OpenFolder(const char* path);
+void CloseFolder(FolderId folder);
+
+// Creates the file `name` in `folder` for writing. It must not exist yet in any form: an existing
+// file, folder or link (even a dangling one) makes this fail, so nothing is ever written
+// through a link.
+FileId CreateNewFileIn(FolderId folder, const char* name);
+
+// Puts the complete file `temporaryName` in place of `finalName` in one step. Whatever stood at
+// `finalName` (a file, a symbolic link or one of several hard links) loses that name and is
+// otherwise untouched. False, with both names left as they were, when `finalName` is a folder,
+// FIFO, device or other special file, or when the system refuses.
+bool ReplaceFileIn(FolderId folder, const char* temporaryName, const char* finalName);
+
+// Removes the file `name` from `folder`.
+bool RemoveFileIn(FolderId folder, const char* name);
+
+// A number that tells this process from others running now, for names of temporary files.
+std::uint64_t ProcessNumber();
+
+// --- The process -------------------------------------------------------------------------------
+
+// Once at start: a write past the system's file-size limit fails as an ordinary write failure
+// instead of ending the process (POSIX signals it otherwise).
+void PrepareProcess();
 
 // --- Directory search --------------------------------------------------------------------------
 
@@ -110,12 +138,6 @@ void ShowInformation(const char* caption, const char* text);
 
 // === Dialogs: choosing the input and the destination, and the records behind the dialogs ========
 
-#if defined(_WIN32)
-// The system's records, as <commdlg.h> and <shlobj.h> name them (OPENFILENAMEA, BROWSEINFOA).
-struct tagOFNA;
-struct _browseinfoA;
-#endif
-
 namespace sorvik::platform {
 
 // The system's version, major.minor (4.10 is {4, 10}).
@@ -141,42 +163,8 @@ extern const bool kHasFileDialogs;
 bool ShowOpenFileDialog(std::string& path);
 
 enum class BrowseResult { Chosen = 1, NoFileSystemPath = 2, Cancelled = -1 };
-// Shows the folder browser. `path` is set only for Chosen.
-BrowseResult ShowFolderBrowser(std::string& path);
-
-#if defined(_WIN32)
-
-// The open-file dialog's filter list: three pairs of zero-terminated description and pattern,
-// closed by one more zero byte.
-constexpr std::size_t kOpenFileFilterSize = 72;
-extern const char kOpenFileFilter[kOpenFileFilterSize];
-
-// The buffers the open-file dialog fills: the chosen path and the chosen file's title.
-struct OpenFileBuffers {
-    char file[260];
-    char title[256];
-};
-// Fills the open-file record (every other field zero) with the buffers emptied. The newer, longer
-// form of the record is used when `newShell` is true.
-void FillOpenFileRecord(bool newShell, OpenFileBuffers& buffers, tagOFNA& record);
-
-// The buffers beside the folder browser: the chosen item's display name and its path.
-struct BrowseBuffers {
-    char displayName[260];
-    char path[260];
-};
-// Fills the folder-browser record (no owner, no root, no callback) with the buffers emptied; the
-// new dialog style is asked for when `newShell` is true.
-void FillBrowseRecord(bool newShell, BrowseBuffers& buffers, _browseinfoA& record);
-
-// What ShowInformation hands to the message box: texts and the style bits (icon and buttons).
-struct MessageRecord {
-    const char* caption;
-    const char* text;
-    std::uint32_t style;
-};
-MessageRecord MakeInformationMessage(const char* caption, const char* text);
-
-#endif
+// Shows the folder browser with `title` (in the build's own text encoding, as for
+// ShowInformation). `path` is set only for Chosen.
+BrowseResult ShowFolderBrowser(const char* title, std::string& path);
 
 }  // namespace sorvik::platform

@@ -4,8 +4,8 @@
 #include <errno.h>
 #include <fcntl.h>
 #include <fnmatch.h>
+#include <signal.h>
 #include <strings.h>
-#include <sys/mman.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -13,6 +13,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <limits>
 #include <new>
 #include <vector>
 
@@ -27,6 +28,7 @@ const bool kCaseInsensitiveNames = true;  // the default file system of macOS
 #else
 const bool kCaseInsensitiveNames = false;
 #endif
+const bool kIgnoresTrailingDotsAndBlanks = false;
 
 bool IsLeadByte(std::uint8_t) { return false; }
 
@@ -76,8 +78,6 @@ std::optional<std::string> MakeAbsolute(const std::string& path) {
     return NormalizeAbsolute(*current + "/" + path);
 }
 
-bool SetCurrentDir(const std::string& path) { return ::chdir(path.c_str()) == 0; }
-
 bool IsDirectory(const std::string& path) {
     struct stat status;
     return ::stat(path.c_str(), &status) == 0 && S_ISDIR(status.st_mode);
@@ -96,7 +96,8 @@ CreateDirResult CreateDir(const std::string& path) {
 }
 
 FileId OpenForReading(const char* path) {
-    const int descriptor = ::open(path, O_RDONLY | O_CLOEXEC);
+    // O_NONBLOCK: opening a FIFO without a writer would otherwise wait for one.
+    const int descriptor = ::open(path, O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC);
     if (descriptor < 0) return kInvalidFile;
     struct stat status;
     if (::fstat(descriptor, &status) != 0 || !S_ISREG(status.st_mode)) {
@@ -106,34 +107,48 @@ FileId OpenForReading(const char* path) {
     return descriptor;
 }
 
-FileId CreateForWriting(const char* path) {
-    const int descriptor = ::open(path, O_RDWR | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
-    return descriptor < 0 ? kInvalidFile : descriptor;
-}
-
-std::int64_t ReadSome(FileId file, void* buffer, std::size_t byteCount) {
+std::int64_t ReadAt(FileId file, std::uint64_t offset, void* buffer, std::size_t byteCount) {
+    if (offset > static_cast<std::uint64_t>(std::numeric_limits<off_t>::max())) return -1;
     for (;;) {
-        const ssize_t got = ::read(static_cast<int>(file), buffer, byteCount);
+        const ssize_t got =
+            ::pread(static_cast<int>(file), buffer, byteCount, static_cast<off_t>(offset));
         if (got >= 0) return got;
         if (errno != EINTR) return -1;
     }
 }
 
-bool WriteAll(FileId file, const void* buffer, std::size_t byteCount) {
+namespace {
+
+// Calls `write(cursor, count)` until every byte is written; it returns the count written or -1.
+template <typename WriteSome>
+bool WriteEvery(const void* buffer, std::size_t byteCount, WriteSome writeSome) {
     const auto* cursor = static_cast<const std::uint8_t*>(buffer);
+    std::uint64_t done = 0;
     while (byteCount > 0) {
-        const ssize_t written = ::write(static_cast<int>(file), cursor, byteCount);
+        const ssize_t written = writeSome(cursor, byteCount, done);
         if (written < 0 && errno == EINTR) continue;
         if (written <= 0) return false;
         cursor += written;
+        done += static_cast<std::uint64_t>(written);
         byteCount -= static_cast<std::size_t>(written);
     }
     return true;
 }
 
-bool Seek(FileId file, std::int64_t offset, SeekOrigin origin) {
-    const int whence = origin == SeekOrigin::Begin ? SEEK_SET : SEEK_CUR;
-    return ::lseek(static_cast<int>(file), static_cast<off_t>(offset), whence) >= 0;
+}  // namespace
+
+bool WriteAll(FileId file, const void* buffer, std::size_t byteCount) {
+    return WriteEvery(buffer, byteCount, [file](const void* bytes, std::size_t count, std::uint64_t) {
+        return ::write(static_cast<int>(file), bytes, count);
+    });
+}
+
+bool WriteAllAt(FileId file, std::uint64_t offset, const void* buffer, std::size_t byteCount) {
+    return WriteEvery(buffer, byteCount,
+                      [file, offset](const void* bytes, std::size_t count, std::uint64_t done) {
+                          return ::pwrite(static_cast<int>(file), bytes, count,
+                                          static_cast<off_t>(offset + done));
+                      });
 }
 
 std::optional<std::uint64_t> FileSize(FileId file) {
@@ -144,27 +159,38 @@ std::optional<std::uint64_t> FileSize(FileId file) {
 
 bool CloseFile(FileId file) { return ::close(static_cast<int>(file)) == 0; }
 
-std::optional<FileView> MapWholeFile(FileId file) {
-    const std::optional<std::uint64_t> size = FileSize(file);
-    if (!size || *size == 0 || *size > SIZE_MAX) return std::nullopt;
-#if defined(MAP_POPULATE)
-    // The whole file is read front to back: fault it in at once rather than page by page.
-    constexpr int kMapFlags = MAP_PRIVATE | MAP_POPULATE;
-#else
-    constexpr int kMapFlags = MAP_PRIVATE;
-#endif
-    void* data = ::mmap(nullptr, static_cast<std::size_t>(*size), PROT_READ, kMapFlags,
-                        static_cast<int>(file), 0);
-    if (data == MAP_FAILED) return std::nullopt;
-    FileView view;
-    view.data = static_cast<const std::uint8_t*>(data);
-    view.size = static_cast<std::size_t>(*size);
-    return view;
+FolderId OpenFolder(const char* path) {
+    const int descriptor = ::open(path, O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    return descriptor < 0 ? kInvalidFolder : descriptor;
 }
 
-void UnmapFile(const FileView& view) {
-    if (view.data != nullptr) ::munmap(const_cast<std::uint8_t*>(view.data), view.size);
+void CloseFolder(FolderId folder) {
+    if (folder != kInvalidFolder) ::close(static_cast<int>(folder));
 }
+
+FileId CreateNewFileIn(FolderId folder, const char* name) {
+    const int descriptor = ::openat(static_cast<int>(folder), name,
+                                    O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0666);
+    return descriptor < 0 ? kInvalidFile : descriptor;
+}
+
+bool ReplaceFileIn(FolderId folder, const char* temporaryName, const char* finalName) {
+    const int directory = static_cast<int>(folder);
+    struct stat status;
+    if (::fstatat(directory, finalName, &status, AT_SYMLINK_NOFOLLOW) == 0 &&
+        !S_ISREG(status.st_mode) && !S_ISLNK(status.st_mode)) {
+        return false;
+    }
+    return ::renameat(directory, temporaryName, directory, finalName) == 0;
+}
+
+bool RemoveFileIn(FolderId folder, const char* name) {
+    return ::unlinkat(static_cast<int>(folder), name, 0) == 0;
+}
+
+std::uint64_t ProcessNumber() { return static_cast<std::uint64_t>(::getpid()); }
+
+void PrepareProcess() { ::signal(SIGXFSZ, SIG_IGN); }
 
 namespace {
 
@@ -252,6 +278,6 @@ std::optional<SystemVersion> ReadSystemVersion() { return std::nullopt; }
 
 bool ShowOpenFileDialog(std::string&) { return false; }
 
-BrowseResult ShowFolderBrowser(std::string&) { return BrowseResult::Cancelled; }
+BrowseResult ShowFolderBrowser(const char*, std::string&) { return BrowseResult::Cancelled; }
 
 }  // namespace sorvik::platform

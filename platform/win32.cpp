@@ -16,8 +16,9 @@
 #include <cstdio>
 #include <cstring>
 #include <limits>
+#include <new>
+#include <utility>
 
-#include "common/japanese_texts.h"
 #include "platform/platform.h"
 
 namespace sorvik::platform {
@@ -25,6 +26,7 @@ namespace sorvik::platform {
 const char kPathSeparator = '\\';
 const bool kSlashStartsOption = true;
 const bool kCaseInsensitiveNames = true;
+const bool kIgnoresTrailingDotsAndBlanks = true;
 
 namespace {
 
@@ -62,6 +64,11 @@ class OwnedHandle {
 // A read or write of at most this many bytes goes into one call (the calls take 32-bit counts).
 constexpr std::size_t kLargestTransfer = 0x40000000;
 
+// The byte count for one read or write call out of the `byteCount` still to go.
+DWORD OneTransfer(std::size_t byteCount) {
+    return static_cast<DWORD>(byteCount < kLargestTransfer ? byteCount : kLargestTransfer);
+}
+
 }  // namespace
 
 bool IsLeadByte(std::uint8_t byte) { return ::IsDBCSLeadByte(byte) != FALSE; }
@@ -95,11 +102,6 @@ std::optional<std::string> GetCurrentDir() {
     return std::string(buffer, length);
 }
 
-bool SetCurrentDir(const std::string& path) {
-    if (path.size() >= kPathBufferSize) return false;
-    return ::SetCurrentDirectoryA(path.c_str()) != FALSE;
-}
-
 bool IsDirectory(const std::string& path) {
     if (path.size() >= kPathBufferSize) return false;
     const DWORD attributes = ::GetFileAttributesA(path.c_str());
@@ -128,27 +130,72 @@ FileId OpenForReading(const char* path) {
     return reinterpret_cast<FileId>(file.Release());
 }
 
-FileId CreateForWriting(const char* path) {
-    const HANDLE file = ::CreateFileA(path, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, nullptr,
-                                      CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-    return IsValid(file) ? reinterpret_cast<FileId>(file) : kInvalidFile;
+namespace {
+
+// The largest offset the system takes. Beyond it an offset means something else: all ones in
+// both halves of a write's offset asks for a write at the end of the file.
+constexpr std::uint64_t kLargestOffset =
+    static_cast<std::uint64_t>(std::numeric_limits<LONGLONG>::max());
+
+// The record that gives a read or write its offset. On a handle opened for synchronous use the
+// call still completes before it returns.
+OVERLAPPED RecordAt(std::uint64_t offset) {
+    OVERLAPPED record;
+    std::memset(&record, 0, sizeof(record));
+    record.Offset = static_cast<DWORD>(offset & 0xFFFFFFFF);
+    record.OffsetHigh = static_cast<DWORD>(offset >> 32);
+    return record;
 }
 
-std::int64_t ReadSome(FileId file, void* buffer, std::size_t byteCount) {
-    const DWORD asked =
-        static_cast<DWORD>(byteCount < kLargestTransfer ? byteCount : kLargestTransfer);
+std::optional<LONGLONG> CurrentPosition(HANDLE file) {
+    LARGE_INTEGER none;
+    none.QuadPart = 0;
+    LARGE_INTEGER position;
+    if (!::SetFilePointerEx(file, none, &position, FILE_CURRENT)) return std::nullopt;
+    return position.QuadPart;
+}
+
+bool MoveTo(HANDLE file, LONGLONG position) {
+    LARGE_INTEGER target;
+    target.QuadPart = position;
+    return ::SetFilePointerEx(file, target, nullptr, FILE_BEGIN) != FALSE;
+}
+
+// Runs `transfer`, a read or write at an offset, and puts the file position back where it was:
+// on a synchronous handle such a call leaves the position after the bytes it moved. False when
+// the transfer fails or the position cannot be kept.
+template <typename Transfer>
+bool KeepingPosition(HANDLE file, Transfer transfer) {
+    const std::optional<LONGLONG> position = CurrentPosition(file);
+    if (!position) return false;
+    const bool transferred = transfer();
+    const bool restored = MoveTo(file, *position);
+    return transferred && restored;
+}
+
+}  // namespace
+
+std::int64_t ReadAt(FileId file, std::uint64_t offset, void* buffer, std::size_t byteCount) {
+    if (offset > kLargestOffset) return -1;
+    const HANDLE handle = ToHandle(file);
     DWORD got = 0;
-    if (!::ReadFile(ToHandle(file), buffer, asked, &got, nullptr)) return -1;
-    return got;
+    const bool read = KeepingPosition(handle, [&] {
+        OVERLAPPED record = RecordAt(offset);
+        if (::ReadFile(handle, buffer, OneTransfer(byteCount), &got, &record)) return true;
+        // With an offset, a read that starts at or past the end fails with this code instead of
+        // reading nothing.
+        got = 0;
+        return ::GetLastError() == ERROR_HANDLE_EOF;
+    });
+    return read ? static_cast<std::int64_t>(got) : -1;
 }
 
 bool WriteAll(FileId file, const void* buffer, std::size_t byteCount) {
     const auto* cursor = static_cast<const std::uint8_t*>(buffer);
     while (byteCount > 0) {
-        const DWORD asked =
-            static_cast<DWORD>(byteCount < kLargestTransfer ? byteCount : kLargestTransfer);
         DWORD written = 0;
-        if (!::WriteFile(ToHandle(file), cursor, asked, &written, nullptr) || written == 0) {
+        if (!::WriteFile(ToHandle(file), cursor, OneTransfer(byteCount), &written, nullptr) ||
+            written == 0) {
             return false;
         }
         cursor += written;
@@ -157,58 +204,158 @@ bool WriteAll(FileId file, const void* buffer, std::size_t byteCount) {
     return true;
 }
 
-namespace {
-
-// Moves the file position; the new position, or nullopt on failure.
-std::optional<std::uint64_t> MovePosition(FileId file, std::int64_t offset, DWORD method) {
-    LONG high = static_cast<LONG>(offset >> 32);
-    ::SetLastError(NO_ERROR);
-    const DWORD low =
-        ::SetFilePointer(ToHandle(file), static_cast<LONG>(offset & 0xFFFFFFFF), &high, method);
-    // INVALID_SET_FILE_POINTER is also a valid low half; only the error code tells them apart.
-    if (low == INVALID_SET_FILE_POINTER && ::GetLastError() != NO_ERROR) return std::nullopt;
-    return (static_cast<std::uint64_t>(static_cast<DWORD>(high)) << 32) | low;
-}
-
-}  // namespace
-
-bool Seek(FileId file, std::int64_t offset, SeekOrigin origin) {
-    return MovePosition(file, offset, origin == SeekOrigin::Begin ? FILE_BEGIN : FILE_CURRENT)
-        .has_value();
+bool WriteAllAt(FileId file, std::uint64_t offset, const void* buffer, std::size_t byteCount) {
+    if (offset > kLargestOffset || byteCount > kLargestOffset - offset) return false;
+    const HANDLE handle = ToHandle(file);
+    return KeepingPosition(handle, [&] {
+        const auto* cursor = static_cast<const std::uint8_t*>(buffer);
+        std::size_t left = byteCount;
+        std::uint64_t at = offset;
+        while (left > 0) {
+            OVERLAPPED record = RecordAt(at);
+            DWORD written = 0;
+            if (!::WriteFile(handle, cursor, OneTransfer(left), &written, &record) ||
+                written == 0) {
+                return false;
+            }
+            cursor += written;
+            at += written;
+            left -= written;
+        }
+        return true;
+    });
 }
 
 std::optional<std::uint64_t> FileSize(FileId file) {
-    const std::optional<std::uint64_t> position = MovePosition(file, 0, FILE_CURRENT);
-    if (!position) return std::nullopt;
-    const std::optional<std::uint64_t> end = MovePosition(file, 0, FILE_END);
-    if (!MovePosition(file, static_cast<std::int64_t>(*position), FILE_BEGIN)) return std::nullopt;
-    return end;
+    LARGE_INTEGER size;
+    if (!::GetFileSizeEx(ToHandle(file), &size) || size.QuadPart < 0) return std::nullopt;
+    return static_cast<std::uint64_t>(size.QuadPart);
 }
 
 bool CloseFile(FileId file) { return ::CloseHandle(ToHandle(file)) != FALSE; }
 
-std::optional<FileView> MapWholeFile(FileId file) {
-    const std::optional<std::uint64_t> size = FileSize(file);
-    if (!size || *size == 0 || *size > std::numeric_limits<std::size_t>::max()) {
-        return std::nullopt;
-    }
-    OwnedHandle mapping(
-        ::CreateFileMappingA(ToHandle(file), nullptr, PAGE_READONLY, 0, 0, nullptr));
-    if (!mapping.IsOpen()) return std::nullopt;
-    const void* data = ::MapViewOfFile(mapping.Get(), FILE_MAP_READ, 0, 0, 0);
-    if (data == nullptr) return std::nullopt;
-    FileView view;
-    view.data = static_cast<const std::uint8_t*>(data);
-    view.size = static_cast<std::size_t>(*size);
-    view.mapping = reinterpret_cast<std::intptr_t>(mapping.Release());
-    return view;
+namespace {
+
+// An open destination folder: Windows has no calls relative to a folder handle, so it is kept as
+// its path, ready for a bare name to be appended.
+struct Folder {
+    std::string prefix;
+};
+
+const Folder* ToFolder(FolderId folder) {
+    if (folder == kInvalidFolder) return nullptr;
+    return reinterpret_cast<const Folder*>(folder);
 }
 
-void UnmapFile(const FileView& view) {
-    if (view.data != nullptr) ::UnmapViewOfFile(view.data);
-    const HANDLE mapping = reinterpret_cast<HANDLE>(view.mapping);
-    if (IsValid(mapping)) ::CloseHandle(mapping);
+// True when the last character of `path` is '\\' or '/'. A double-byte character may end in the
+// byte of '\\' without being one, so the path is read character by character.
+bool EndsWithSeparator(const std::string& path) {
+    bool separator = false;
+    for (std::size_t at = 0; at < path.size(); ++at) {
+        const auto byte = static_cast<std::uint8_t>(path[at]);
+        if (IsLeadByte(byte) && at + 1 < path.size()) {
+            ++at;
+            separator = false;
+        } else {
+            separator = byte == '\\' || byte == '/';
+        }
+    }
+    return separator;
 }
+
+// True for "C:" alone, which names the current folder of that drive: a separator after it would
+// name the drive's root instead.
+bool IsDriveAlone(const std::string& path) {
+    return path.size() == 2 && path[1] == ':' &&
+           ((path[0] >= 'A' && path[0] <= 'Z') || (path[0] >= 'a' && path[0] <= 'z'));
+}
+
+// True when `name` is a name within a folder: not empty, and without separators or ':' (which
+// would reach another folder, another drive or a stream of the file).
+bool IsBareName(const char* name) {
+    const std::string text(name);
+    if (text.empty()) return false;
+    for (std::size_t at = 0; at < text.size(); ++at) {
+        const auto byte = static_cast<std::uint8_t>(text[at]);
+        if (IsLeadByte(byte) && at + 1 < text.size()) {
+            ++at;
+        } else if (byte == '\\' || byte == '/' || byte == ':') {
+            return false;
+        }
+    }
+    return true;
+}
+
+// The full path of `name` in `folder`; nullopt when `name` is not a bare name or the path does
+// not fit the system's buffers.
+std::optional<std::string> PathIn(FolderId folder, const char* name) {
+    const Folder* open = ToFolder(folder);
+    if (open == nullptr || !IsBareName(name)) return std::nullopt;
+    std::string path = open->prefix + name;
+    if (path.size() >= kPathBufferSize) return std::nullopt;
+    return path;
+}
+
+// True when a failed look-up says only that nothing stands at the name.
+bool MeansMissing(DWORD error) {
+    return error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND;
+}
+
+}  // namespace
+
+FolderId OpenFolder(const char* path) {
+    std::string prefix(path);
+    if (prefix.empty() || prefix.size() >= kPathBufferSize) return kInvalidFolder;
+    const DWORD attributes = ::GetFileAttributesA(prefix.c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_DIRECTORY) == 0) {
+        return kInvalidFolder;
+    }
+    if (!EndsWithSeparator(prefix) && !IsDriveAlone(prefix)) prefix += '\\';
+    if (prefix.size() >= kPathBufferSize) return kInvalidFolder;
+    Folder* folder = new (std::nothrow) Folder{std::move(prefix)};
+    return folder == nullptr ? kInvalidFolder : reinterpret_cast<FolderId>(folder);
+}
+
+void CloseFolder(FolderId folder) { delete ToFolder(folder); }
+
+FileId CreateNewFileIn(FolderId folder, const char* name) {
+    const std::optional<std::string> path = PathIn(folder, name);
+    if (!path || IsReservedFileName(name)) return kInvalidFile;
+    // CREATE_NEW fails on any existing name; with FILE_FLAG_OPEN_REPARSE_POINT a link there,
+    // dangling or not, counts as that name instead of being followed to create its target.
+    OwnedHandle file(::CreateFileA(path->c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ,
+                                   nullptr, CREATE_NEW,
+                                   FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+    // Whatever the name list misses, a device is still not a file to write an output to.
+    if (!file.IsOpen() || ::GetFileType(file.Get()) != FILE_TYPE_DISK) return kInvalidFile;
+    return reinterpret_cast<FileId>(file.Release());
+}
+
+bool ReplaceFileIn(FolderId folder, const char* temporaryName, const char* finalName) {
+    const std::optional<std::string> from = PathIn(folder, temporaryName);
+    const std::optional<std::string> to = PathIn(folder, finalName);
+    if (!from || !to || IsReservedFileName(finalName)) return false;
+    // The attributes of a link are its own, so a link to a folder is refused like a folder.
+    const DWORD attributes = ::GetFileAttributesA(to->c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES) {
+        if (!MeansMissing(::GetLastError())) return false;
+    } else if ((attributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
+        return false;
+    }
+    // A rename within one folder: whatever stood at the final name, a link included, loses the
+    // name and is never written through.
+    return ::MoveFileExA(from->c_str(), to->c_str(), MOVEFILE_REPLACE_EXISTING) != FALSE;
+}
+
+bool RemoveFileIn(FolderId folder, const char* name) {
+    const std::optional<std::string> path = PathIn(folder, name);
+    return path && ::DeleteFileA(path->c_str()) != FALSE;
+}
+
+std::uint64_t ProcessNumber() { return ::GetCurrentProcessId(); }
+
+// Windows ends no process for writing past a size limit: a failed write is reported as such.
+void PrepareProcess() {}
 
 namespace {
 
@@ -274,10 +421,9 @@ bool StdoutIsTerminal() { return IsConsole(STD_OUTPUT_HANDLE); }
 bool CanAskOnTerminal() { return IsConsole(STD_INPUT_HANDLE) && StdoutIsTerminal(); }
 
 void ShowInformation(const char* caption, const char* text) {
-    const MessageRecord message = MakeInformationMessage(caption, text);
     // Whatever the console shows so far stays visible behind the box.
     std::fflush(stdout);
-    if (::MessageBoxA(nullptr, message.text, message.caption, message.style) > 0) return;
+    if (::MessageBoxA(nullptr, text, caption, MB_ICONINFORMATION | MB_OK) > 0) return;
     // No box could be shown (no desktop to show it on): the message goes to standard error
     // rather than being lost.
     std::fprintf(stderr, "%s\n%s\n", caption, text);
@@ -296,9 +442,24 @@ std::optional<SystemVersion> ReadSystemVersion() {
     return SystemVersion{version.dwMajorVersion, version.dwMinorVersion};
 }
 
+namespace {
+
 // Three pairs of description and pattern, each zero-terminated, and one more zero to end them.
-const char kOpenFileFilter[kOpenFileFilterSize] =
+constexpr char kOpenFileFilter[] =
     "Lumivale SFS (*.sfs)\0*.SFS\0VAG files (*.vag)\0*.VAG\0All files (*.*)\0*.*\0";
+static_assert(sizeof(kOpenFileFilter) == 72, "the filter list has 72 bytes");
+
+// The buffers the open-file dialog fills: the chosen path and the chosen file's title.
+struct OpenFileBuffers {
+    char file[260];
+    char title[256];
+};
+
+// The buffers beside the folder browser: the chosen item's display name and its path.
+struct BrowseBuffers {
+    char displayName[260];
+    char path[260];
+};
 
 UINT_PTR CALLBACK OpenDialogHook(HWND, UINT, WPARAM, LPARAM) {
     // Every message gets the dialog's own default processing.
@@ -311,7 +472,9 @@ constexpr DWORD kOlderOpenFileRecordSize = offsetof(OPENFILENAMEA, pvReserved);
 static_assert(sizeof(void*) != 4 || (kOlderOpenFileRecordSize == 76 && sizeof(OPENFILENAMEA) == 88),
               "OPENFILENAMEA sizes on 32-bit Windows");
 
-void FillOpenFileRecord(bool newShell, OpenFileBuffers& buffers, tagOFNA& record) {
+// Fills the open-file record (every other field zero) with the buffers emptied. The newer, longer
+// form of the record is used when `newShell` is true.
+void FillOpenFileRecord(bool newShell, OpenFileBuffers& buffers, OPENFILENAMEA& record) {
     std::memset(&record, 0, sizeof(record));
     buffers.file[0] = '\0';
     buffers.title[0] = '\0';
@@ -327,22 +490,23 @@ void FillOpenFileRecord(bool newShell, OpenFileBuffers& buffers, tagOFNA& record
     record.lpfnHook = OpenDialogHook;
 }
 
-void FillBrowseRecord(bool newShell, BrowseBuffers& buffers, _browseinfoA& record) {
+// Fills the folder-browser record (no owner, no root, no callback) with the buffers emptied; the
+// new dialog style is asked for when `newShell` is true.
+void FillBrowseRecord(bool newShell, const char* title, BrowseBuffers& buffers,
+                      BROWSEINFOA& record) {
     std::memset(&record, 0, sizeof(record));
     buffers.displayName[0] = '\0';
     buffers.path[0] = '\0';
     record.hwndOwner = nullptr;
     record.pidlRoot = nullptr;
     record.pszDisplayName = buffers.displayName;
-    record.lpszTitle = texts::kChooseDestinationTitleForms.cp932;
+    record.lpszTitle = title;
     record.ulFlags = BIF_RETURNONLYFSDIRS | (newShell ? BIF_NEWDIALOGSTYLE : 0);
     record.lpfn = nullptr;
     record.iImage = 0;
 }
 
-MessageRecord MakeInformationMessage(const char* caption, const char* text) {
-    return MessageRecord{caption, text, MB_ICONINFORMATION | MB_OK};
-}
+}  // namespace
 
 bool ShowOpenFileDialog(std::string& path) {
     OpenFileBuffers buffers;
@@ -394,11 +558,11 @@ class ShellItemList {
 
 }  // namespace
 
-BrowseResult ShowFolderBrowser(std::string& path) {
+BrowseResult ShowFolderBrowser(const char* title, std::string& path) {
     const ComSession com;
     BrowseBuffers buffers;
     BROWSEINFOA record;
-    FillBrowseRecord(IsNewShell(ReadSystemVersion()), buffers, record);
+    FillBrowseRecord(IsNewShell(ReadSystemVersion()), title, buffers, record);
     const ShellItemList chosen(::SHBrowseForFolderA(&record));
     if (chosen.Get() == nullptr) return BrowseResult::Cancelled;
     if (!::SHGetPathFromIDListA(chosen.Get(), buffers.path)) return BrowseResult::NoFileSystemPath;

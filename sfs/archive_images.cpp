@@ -1,71 +1,119 @@
 #include "sfs/archive_images.h"
 
+#include <algorithm>
 #include <cstring>
-#include <limits>
-#include <optional>
 
+#include "codec/adpcm.h"
 #include "codec/convert.h"
 #include "common/byte_order.h"
+#include "common/heap_buffer.h"
+#include "common/path_helpers.h"
 #include "sfs/layout.h"
 
 namespace sorvik::sfs {
+namespace {
 
-ArchiveReader::ArchiveReader(FileHandle& archive) : archive_(archive) {
-    const std::optional<std::uint64_t> size = archive.Size();
-    size_ = size.value_or(0);
-}
-
-bool ArchiveReader::ReadAt(std::uint64_t offset, void* bytes, std::uint64_t byteCount) {
-    if (offset > size_ || byteCount > size_ - offset) return false;
-    return archive_.SeekTo(offset) &&
-           archive_.ReadExact(bytes, static_cast<std::size_t>(byteCount));
-}
-
-ResultCode ArchiveReader::FindImageHeader(std::uint64_t& offset, const char (&magic)[5],
-                                          ImageHeaderBytes& header) {
-    if (!ReadAt(offset, header.data(), header.size())) return ResultCode::ReadFailed;
+ResultCode FindImageHeader(ByteSource& archive, std::uint64_t& offset, const char (&magic)[5],
+                           SoundHeaderBytes& header) {
+    if (!archive.ReadAt(offset, header.data(), header.size())) return ResultCode::ReadFailed;
     if (HasMagic(header.data(), magic)) return ResultCode::Ok;
     offset += kSectorSize;
-    if (!ReadAt(offset, header.data(), header.size())) return ResultCode::ReadFailed;
+    if (!archive.ReadAt(offset, header.data(), header.size())) return ResultCode::ReadFailed;
     return HasMagic(header.data(), magic) ? ResultCode::Ok : ResultCode::UnknownFormat;
 }
 
-ResultCode ArchiveReader::LoadImage(std::uint64_t offset, const ArchivedImage& image,
-                                    HeapBuffer& buffer) {
-    const std::uint64_t dataOffset = offset + image.header.size();
-    if (dataOffset > size_ || image.dataBytes > size_ - dataOffset) return ResultCode::ReadFailed;
-    const std::uint64_t imageBytes = image.header.size() + image.dataBytes;
-    if (imageBytes > std::numeric_limits<std::size_t>::max()) return ResultCode::OutOfMemory;
-    if (imageBytes > buffer.Size() && !buffer.Grow(static_cast<std::size_t>(imageBytes))) {
+// Raw images are copied through a buffer of at most this size.
+constexpr std::size_t kCopyPieceSize = 1024 * 1024;
+
+// Copies `length` bytes at `offset` in `source` to the end of `file`.
+ResultCode CopyRange(ByteSource& source, std::uint64_t offset, std::uint64_t length,
+                     OutputFile& file) {
+    HeapBuffer piece;
+    if (!piece.Grow(static_cast<std::size_t>(std::min<std::uint64_t>(length, kCopyPieceSize)))) {
         return ResultCode::OutOfMemory;
     }
-    std::memcpy(buffer.Data(), image.header.data(), image.header.size());
-    if (!ReadAt(dataOffset, buffer.Data() + image.header.size(), image.dataBytes)) {
-        return ResultCode::ReadFailed;
+    RangeReader reader(source, offset, length);
+    while (reader.Remaining() > 0) {
+        const std::optional<std::size_t> got = reader.Next(piece.Data(), piece.Size());
+        if (!got) return ResultCode::ReadFailed;
+        if (!file.Write(piece.Data(), *got)) return ResultCode::WriteFailed;
     }
     return ResultCode::Ok;
 }
 
-ResultCode ArchiveReader::ReadImage(std::uint64_t& offset, ImageKind kind, HeapBuffer& buffer,
-                                    ArchivedImage& image) {
-    const bool stereo = kind == ImageKind::Stereo;
-    ResultCode result = FindImageHeader(offset, stereo ? kSterMagic : kVagMagic, image.header);
-    if (result != ResultCode::Ok) return result;
-    const std::uint64_t archivedSize = LoadLe32(image.header.data() + kHeaderLeSizeOffset);
-    image.dataBytes = stereo ? 2 * archivedSize : archivedSize;
-    return LoadImage(offset, image, buffer);
+// The effects are stored without headers; every one plays at this rate.
+constexpr std::uint32_t kEffectSampleRate = 48000;
+
+// The header a raw effect gets: "VAGp", its size (little-endian at 4, big-endian at 12), the rate
+// and its name.
+SoundHeaderBytes MakeEffectVagHeader(std::uint32_t dataBytes, const std::string& stem) {
+    SoundHeaderBytes header{};
+    std::memcpy(header.data(), kVagMagic, 4);
+    StoreLe32(header.data() + kHeaderLeSizeOffset, dataBytes);
+    StoreBe32(header.data() + kHeaderBeSizeOffset, dataBytes);
+    StoreBe32(header.data() + kHeaderSampleRateOffset, kEffectSampleRate);
+    // The name is zero-terminated within its field; the header starts zeroed.
+    std::memcpy(header.data() + kHeaderNameOffset, stem.data(),
+                std::min(stem.size(), kHeaderNameSize - 1));
+    return header;
 }
 
-ResultCode WriteImage(const std::string& outputName, ImageKind kind, bool decode,
-                      const HeapBuffer& buffer, const ArchivedImage& image) {
-    if (!decode) {
-        return WriteNewFile(outputName.c_str(), [&](FileHandle& file) {
-            return file.Write(buffer.Data(), image.Length());
-        });
-    }
+}  // namespace
+
+ResultCode FindImage(ByteSource& archive, std::uint64_t& offset, ImageKind kind,
+                     ArchivedImage& image) {
+    const bool stereo = kind == ImageKind::Stereo;
+    const ResultCode found =
+        FindImageHeader(archive, offset, stereo ? kSterMagic : kVagMagic, image.header);
+    if (found != ResultCode::Ok) return found;
+    const std::uint64_t archivedSize = LoadLe32(image.header.data() + kHeaderLeSizeOffset);
+    image.offset = offset;
+    image.dataBytes = stereo ? 2 * archivedSize : archivedSize;
+    return archive.Holds(offset, image.Length()) ? ResultCode::Ok : ResultCode::ReadFailed;
+}
+
+std::string RawImages::NameFor(const std::string& stem) const { return stem + ".VAG"; }
+
+std::string RawImages::NameForEntry(const std::string& entryName) const { return entryName; }
+
+ResultCode RawImages::WriteImage(ByteSource& archive, const ArchivedImage& image, ImageKind,
+                                 OutputSink& sink, const std::string& name) const {
+    return WriteOutput(sink, name, [&](OutputFile& file) {
+        return CopyRange(archive, image.offset, image.Length(), file);
+    });
+}
+
+ResultCode RawImages::WriteEffect(ByteSource& source, std::uint64_t offset,
+                                  std::uint64_t blockCount, const std::string& stem,
+                                  OutputSink& sink, const std::string& name) const {
+    const std::uint64_t dataBytes = blockCount * kAdpcmBlockSize;
+    const SoundHeaderBytes header = MakeEffectVagHeader(static_cast<std::uint32_t>(dataBytes), stem);
+    return WriteOutput(sink, name, [&](OutputFile& file) {
+        if (!file.Write(header.data(), header.size())) return ResultCode::WriteFailed;
+        return CopyRange(source, offset, dataBytes, file);
+    });
+}
+
+std::string DecodedImages::NameFor(const std::string& stem) const { return stem + ".WAV"; }
+
+std::string DecodedImages::NameForEntry(const std::string& entryName) const {
+    std::string name = entryName;
+    ReplaceExtension(name, "WAV");
+    return name;
+}
+
+ResultCode DecodedImages::WriteImage(ByteSource& archive, const ArchivedImage& image,
+                                     ImageKind kind, OutputSink& sink,
+                                     const std::string& name) const {
     return kind == ImageKind::Stereo
-               ? ConvertSterImage(outputName.c_str(), buffer.Data(), image.Length())
-               : ConvertVagImage(outputName.c_str(), buffer.Data(), image.Length());
+               ? ConvertSterImage(archive, image.offset, image.Length(), sink, name)
+               : ConvertVagImage(archive, image.offset, image.Length(), sink, name);
+}
+
+ResultCode DecodedImages::WriteEffect(ByteSource& source, std::uint64_t offset,
+                                      std::uint64_t blockCount, const std::string&,
+                                      OutputSink& sink, const std::string& name) const {
+    return WriteMonoWav(source, offset, blockCount, kEffectSampleRate, sink, name);
 }
 
 }  // namespace sorvik::sfs

@@ -1,62 +1,78 @@
 #pragma once
 
-#include <array>
-#include <cstddef>
 #include <cstdint>
 #include <string>
 
 #include "codec/sound_headers.h"
-#include "common/file_handle.h"
-#include "common/heap_buffer.h"
+#include "common/byte_source.h"
+#include "common/output_sink.h"
 #include "common/result_code.h"
 
-// Reading sound images out of the music region and the banks of an open archive.
+// Sound images in the music region and the banks of an archive, and how they leave it.
 namespace sorvik::sfs {
-
-using ImageHeaderBytes = std::array<std::uint8_t, kSoundHeaderSize>;
 
 // The two kinds of image stored in the archive. Their headers carry the data size a second time
 // at offset 4, little-endian: for mono images the data's length, for stereo images one
 // channel's, the interleaved data being twice as long.
 enum class ImageKind { Mono, Stereo };
 
-// Where an image read from the archive stands in the buffer it was read into.
+// An image found in the archive.
 struct ArchivedImage {
-    ImageHeaderBytes header;
-    std::uint64_t dataBytes;  // the data behind the header
+    SoundHeaderBytes header;
+    std::uint64_t offset;     // of the header
+    std::uint64_t dataBytes;  // the data behind the header, by its size at offset 4
 
-    std::size_t Length() const { return static_cast<std::size_t>(header.size() + dataBytes); }
+    std::uint64_t Length() const { return header.size() + dataBytes; }
 };
 
-// An open archive and its size, so no read is ever asked to pass its end.
-class ArchiveReader {
+// Finds the image of `kind` whose header is at `offset`, or one sector further (then `offset`
+// moves there). ReadFailed when a header cannot be read or the image does not lie within the
+// archive, UnknownFormat when neither place holds the kind's magic. Only the header is read.
+ResultCode FindImage(ByteSource& archive, std::uint64_t& offset, ImageKind kind,
+                     ArchivedImage& image);
+
+// How images leave the archive: unchanged, or decoded to WAV. One of the two is chosen for a
+// whole run.
+class ImageOutput {
   public:
-    explicit ArchiveReader(FileHandle& archive);
+    virtual ~ImageOutput() = default;
 
-    // Reads `byteCount` bytes at `offset`; false when they are not all in the archive or the
-    // read fails.
-    bool ReadAt(std::uint64_t offset, void* bytes, std::uint64_t byteCount);
-    std::uint64_t Size() const { return size_; }
-
-    // Finds the image of `kind` whose header is at `offset`, or one sector further (then
-    // `offset` moves there), and reads it whole (header and data) into `buffer`, growing it when
-    // the image is larger than every earlier one. ReadFailed when a header cannot be read or the
-    // image does not lie within the archive (so the buffer never grows past what the archive can
-    // hold), UnknownFormat when neither place holds the kind's magic.
-    ResultCode ReadImage(std::uint64_t& offset, ImageKind kind, HeapBuffer& buffer,
-                         ArchivedImage& image);
-
-  private:
-    ResultCode FindImageHeader(std::uint64_t& offset, const char (&magic)[5],
-                               ImageHeaderBytes& header);
-    ResultCode LoadImage(std::uint64_t offset, const ArchivedImage& image, HeapBuffer& buffer);
-
-    FileHandle& archive_;
-    std::uint64_t size_ = 0;
+    // The output name of a sound named by `stem`, without an extension (tracks and effects).
+    virtual std::string NameFor(const std::string& stem) const = 0;
+    // The output name of a bank entry, whose index gives it a whole file name.
+    virtual std::string NameForEntry(const std::string& entryName) const = 0;
+    // Writes the image found in `archive` as the output `name`.
+    virtual ResultCode WriteImage(ByteSource& archive, const ArchivedImage& image, ImageKind kind,
+                                  OutputSink& sink, const std::string& name) const = 0;
+    // Writes the headerless effect of `blockCount` mono blocks at `offset` in `source`, named
+    // `stem` within a raw image's header, as the output `name`.
+    virtual ResultCode WriteEffect(ByteSource& source, std::uint64_t offset,
+                                   std::uint64_t blockCount, const std::string& stem,
+                                   OutputSink& sink, const std::string& name) const = 0;
 };
 
-// Writes an image read into `buffer` to the file `outputName`: decoded to WAV, or unchanged.
-ResultCode WriteImage(const std::string& outputName, ImageKind kind, bool decode,
-                      const HeapBuffer& buffer, const ArchivedImage& image);
+// Raw sound images, as stored: ".VAG"; bank entries keep their names.
+class RawImages final : public ImageOutput {
+  public:
+    std::string NameFor(const std::string& stem) const override;
+    std::string NameForEntry(const std::string& entryName) const override;
+    ResultCode WriteImage(ByteSource& archive, const ArchivedImage& image, ImageKind kind,
+                          OutputSink& sink, const std::string& name) const override;
+    ResultCode WriteEffect(ByteSource& source, std::uint64_t offset, std::uint64_t blockCount,
+                           const std::string& stem, OutputSink& sink,
+                           const std::string& name) const override;
+};
+
+// WAV files: ".WAV", in place of a bank entry's own extension.
+class DecodedImages final : public ImageOutput {
+  public:
+    std::string NameFor(const std::string& stem) const override;
+    std::string NameForEntry(const std::string& entryName) const override;
+    ResultCode WriteImage(ByteSource& archive, const ArchivedImage& image, ImageKind kind,
+                          OutputSink& sink, const std::string& name) const override;
+    ResultCode WriteEffect(ByteSource& source, std::uint64_t offset, std::uint64_t blockCount,
+                           const std::string& stem, OutputSink& sink,
+                           const std::string& name) const override;
+};
 
 }  // namespace sorvik::sfs

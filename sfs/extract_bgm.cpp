@@ -1,9 +1,6 @@
 #include <algorithm>
 #include <string>
 
-#include "common/console.h"
-#include "common/heap_buffer.h"
-#include "sfs/archive_images.h"
 #include "sfs/layout.h"
 #include "sfs/sfs_extractor.h"
 
@@ -11,7 +8,7 @@ namespace sorvik::sfs {
 namespace {
 
 // The track's name field: up to its first zero byte, at most its 16 bytes.
-std::string TrackName(const ImageHeaderBytes& header) {
+std::string TrackName(const SoundHeaderBytes& header) {
     const auto* field = header.data() + kHeaderNameOffset;
     const auto* end = std::find(field, field + kHeaderNameSize, 0);
     return std::string(field, end);
@@ -19,24 +16,23 @@ std::string TrackName(const ImageHeaderBytes& header) {
 
 }  // namespace
 
-ResultCode SfsExtractor::ExtractBgm(FileHandle& archive, std::uint64_t offset) {
-    HeapBuffer image;
-    if (!image.Grow(kInitialImageBufferSize)) return ResultCode::OutOfMemory;
-    console::PutLine("extracting: BGM\n");
-    ArchiveReader reader(archive);
-    for (int k = 1; k <= kBgmTrackCount; ++k) {
-        console::Print("\r%ld / %ld", static_cast<long>(k), static_cast<long>(kBgmTrackCount));
+ResultCode SfsExtractor::ExtractBgm(ByteSource& archive) {
+    reporter_.SectionStarted(ArchiveSection::Bgm, std::string());
+    std::uint64_t offset = kBgmOffset;
+    for (unsigned k = 1; k <= kBgmTrackCount; ++k) {
+        reporter_.ItemStarted(k, kBgmTrackCount);
         ArchivedImage track;
-        ResultCode result = reader.ReadImage(offset, ImageKind::Stereo, image, track);
+        ResultCode result = FindImage(archive, offset, ImageKind::Stereo, track);
         if (result != ResultCode::Ok) return result;
-        const std::string outputName = outputNames_.Claim(
-            MakeSafeFileName(TrackName(track.header)) + (decode_ ? ".WAV" : ".VAG"));
-        result = WriteImage(outputName, ImageKind::Stereo, decode_, image, track);
+        const std::string name =
+            sink_.Claim(images_.NameFor(MakeSafeFileName(TrackName(track.header))));
+        result = images_.WriteImage(archive, track, ImageKind::Stereo, sink_, name);
         if (result != ResultCode::Ok) return result;
+        reporter_.FileWritten(name);
         // The next header is looked for after the data; the header's own bytes are not counted.
         offset = RoundUpToSector(offset + track.dataBytes);
     }
-    console::PutLine("\n");
+    reporter_.SectionEnded();
     return ResultCode::Ok;
 }
 

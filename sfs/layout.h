@@ -31,9 +31,6 @@ constexpr int kBgmTrackCount = 38;
 constexpr std::uint64_t kSeBankOffset = 221110272;     // 0x0D2DE000
 constexpr std::uint64_t kVoiceBankOffset = 289171456;  // 0x113C6800
 
-// Every image buffer starts at this size and grows to the largest image met.
-constexpr std::size_t kInitialImageBufferSize = 102400;
-
 // Companion index files, which lie in the archive's folder.
 constexpr char kSeIndexName[] = "LMVSE.000";
 constexpr char kVoiceIndexName[] = "LMVVOICE.000";
@@ -45,15 +42,11 @@ constexpr char kVoiceIndexName[] = "LMVVOICE.000";
 constexpr std::size_t kBankIndexHeaderSize = 8;
 constexpr std::size_t kBankIndexCountOffset = 4;
 
-// One index entry: the image's file name and the distance to the next image.
-struct BankIndexEntry {
-    static constexpr std::size_t kSize = 32;
-    static constexpr std::size_t kNameSize = 28;  // zero-terminated, at most 27 characters
-    static constexpr std::size_t kSpanOffset = 28;
-
-    char name[kNameSize];
-    std::uint32_t span;  // the next header is at the first sector at or after this one + span
-};
+// One index entry: the image's file name, zero-terminated (at most 27 characters), and its
+// span: the next header is at the first sector at or after this one's offset + span.
+constexpr std::size_t kBankIndexEntrySize = 32;
+constexpr std::size_t kBankIndexNameSize = 28;
+constexpr std::size_t kBankIndexSpanOffset = 28;
 
 // The first sector boundary at or after `offset`.
 constexpr std::uint64_t RoundUpToSector(std::uint64_t offset) {

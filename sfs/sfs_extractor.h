@@ -1,42 +1,75 @@
 #pragma once
 
-#include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <string>
 
-#include "common/file_handle.h"
+#include "common/byte_source.h"
+#include "common/output_sink.h"
+#include "common/reporter.h"
 #include "common/result_code.h"
 #include "common/section_mask.h"
-#include "sfs/output_names.h"
+#include "sfs/archive_images.h"
 
 namespace sorvik::sfs {
 
-// Writes the sections of one ".sfs" archive into the current directory, either as raw sound
-// images (decode false) or decoded to WAV. Each extractor prints a heading and a running count;
-// on failure it prints nothing and returns the code, and the caller ends the count's line.
-class SfsExtractor {
+// The companion index files of an archive.
+class IndexFiles {
   public:
-    SfsExtractor(bool decode, SectionMask sections) : decode_(decode), sections_(sections) {}
+    virtual ~IndexFiles() = default;
 
-    // Runs the selected sections in their fixed order (unnamed effects, music, named effects,
-    // voices) and stops at the first failure, returning its code.
-    ResultCode ExtractAll(const std::string& sfsPath);
+    // Where the index file `name` is looked for, as the user is told.
+    virtual std::string PathOf(const char* name) const = 0;
+    // Opens it; nullptr when it is missing or is not a regular file.
+    virtual std::unique_ptr<ByteSource> Open(const char* name) const = 0;
+};
 
-    // The 22 headerless effects of the effects block (`blockLength` bytes in memory), written as
-    // SE_NONAME00 to SE_NONAME21.
-    ResultCode ExtractEffects(const std::uint8_t* block, std::size_t blockLength);
-    // The 38 stereo music tracks whose first header is at `offset`, named after their headers.
-    ResultCode ExtractBgm(FileHandle& archive, std::uint64_t offset);
-    // The mono images of one named bank, whose first header is at `baseOffset`, named and
-    // spaced by the companion index file at `indexPath`.
-    ResultCode ExtractBank(FileHandle& archive, const std::string& indexPath,
-                           std::uint64_t baseOffset);
+// The index files in the folder of the archive at `sfsPath`.
+class IndexFilesBeside final : public IndexFiles {
+  public:
+    explicit IndexFilesBeside(const std::string& sfsPath);
+    std::string PathOf(const char* name) const override;
+    std::unique_ptr<ByteSource> Open(const char* name) const override;
 
   private:
-    bool decode_;
+    std::string folder_;  // ends in a separator
+};
+
+// Writes the sections of one ".sfs" archive to a sink, as `images` has them written (raw or
+// decoded). Each section reports its start, a running count and its end; on failure an
+// extractor returns the code, and the caller tells the user.
+class SfsExtractor {
+  public:
+    SfsExtractor(const ImageOutput& images, SectionMask sections, OutputSink& sink,
+                 Reporter& reporter)
+        : images_(images), sections_(sections), sink_(sink), reporter_(reporter) {}
+
+    // Opens the archive file at `sfsPath` (ReadFailed when it cannot be opened) and extracts it
+    // with the index files beside it.
+    ResultCode ExtractAll(const std::string& sfsPath);
+    // Runs the selected sections in their fixed order (unnamed effects, music, named effects,
+    // voices) and stops at the first failure, returning its code. `archiveName` is the
+    // archive's file name.
+    ResultCode ExtractAll(ByteSource& archive, const std::string& archiveName,
+                          const IndexFiles& indexFiles);
+
+    // The 22 headerless effects of the effects block (read into `block` already), written as
+    // SE_NONAME00 to SE_NONAME21.
+    ResultCode ExtractEffects(ByteSource& block);
+    // The 38 stereo music tracks, named after their headers.
+    ResultCode ExtractBgm(ByteSource& archive);
+    // The mono images of one named bank (SeBank or VoiceBank), named and spaced by its index
+    // file.
+    ResultCode ExtractBank(ByteSource& archive, const IndexFiles& indexFiles, ArchiveSection bank);
+
+  private:
+    // Ends a section that failed, before the caller tells the user why.
+    ResultCode SectionFailed(ResultCode result);
+
+    const ImageOutput& images_;
     SectionMask sections_;
-    // Names written so far in this run, so no sound overwrites another.
-    OutputNameRegistry outputNames_;
+    OutputSink& sink_;
+    Reporter& reporter_;
 };
 
 }  // namespace sorvik::sfs

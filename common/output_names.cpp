@@ -1,17 +1,22 @@
-#include "sfs/output_names.h"
+#include "common/output_names.h"
 
 #include <cstdint>
 #include <cstring>
 
 #include "platform/platform.h"
 
-namespace sorvik::sfs {
+namespace sorvik {
 namespace {
 
 bool IsUnsafeByte(std::uint8_t byte) {
     if (byte < 0x20 || byte == '/' || byte == '\\' || byte == ':') return true;
     // Windows refuses these in file names, and '?' and '*' would act as wildcards.
     return platform::kPathSeparator == '\\' && std::strchr("<>\"|?*", byte) != nullptr;
+}
+
+bool LooksTemporary(const std::string& name) {
+    const std::string start = name.substr(0, sizeof(kTemporaryNamePrefix) - 1);
+    return platform::CompareNoCase(start.c_str(), kTemporaryNamePrefix) == 0;
 }
 
 }  // namespace
@@ -27,15 +32,19 @@ std::string MakeSafeFileName(const std::string& name) {
         if (IsUnsafeByte(byte)) safe[i] = '_';
     }
     if (!safe.empty() && safe.find_first_not_of('.') == std::string::npos) safe = "_";
-    if (platform::IsReservedFileName(safe)) safe.insert(0, "_");
+    if (platform::IsReservedFileName(safe) || LooksTemporary(safe)) safe.insert(0, "_");
     return safe;
 }
 
 std::string OutputNameRegistry::Key(const std::string& name) {
-    if (!platform::kCaseInsensitiveNames) return name;
     std::string key = name;
-    for (char& character : key) {
-        if (character >= 'A' && character <= 'Z') character = static_cast<char>(character + 32);
+    if (platform::kIgnoresTrailingDotsAndBlanks) {
+        while (!key.empty() && (key.back() == '.' || key.back() == ' ')) key.pop_back();
+    }
+    if (platform::kCaseInsensitiveNames) {
+        for (char& character : key) {
+            if (character >= 'A' && character <= 'Z') character = static_cast<char>(character + 32);
+        }
     }
     return key;
 }
@@ -56,4 +65,4 @@ std::string OutputNameRegistry::Claim(const std::string& name) {
     return claimed;
 }
 
-}  // namespace sorvik::sfs
+}  // namespace sorvik

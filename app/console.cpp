@@ -1,4 +1,4 @@
-#include "common/console.h"
+#include "app/console.h"
 
 #include <cstdarg>
 #include <cstdio>

@@ -1,0 +1,87 @@
+#include "app/console_reporter.h"
+
+#include "app/console.h"
+#include "app/japanese_texts.h"
+#include "common/path_helpers.h"
+#include "platform/platform.h"
+
+namespace sorvik {
+
+void ConsoleReporter::NothingMatched(const std::string& pattern) {
+    console::Print("%s not found.\n\n", pattern.c_str());
+}
+
+void ConsoleReporter::LooseFilesStarted() { console::PutLine("decoding file(s):"); }
+
+void ConsoleReporter::LooseFileStarted(unsigned number) { console::Print("\r\t%u", number); }
+
+void ConsoleReporter::LooseFileFailed(const std::string& inputName, const std::string& outputName,
+                                      ResultCode reason) {
+    switch (reason) {
+        case ResultCode::OpenFailed:
+            console::Print("\rCan't open %s.\n\n", inputName.c_str());
+            break;
+        case ResultCode::ReadFailed:
+            console::Print("\rCan't read %s.\n\n", inputName.c_str());
+            break;
+        case ResultCode::UnknownFormat:
+            console::Print("\r%s: Unknown format.\n\n", inputName.c_str());
+            break;
+        case ResultCode::Ok:
+        case ResultCode::OutOfMemory:
+        case ResultCode::WriteFailed:
+            console::Print("\rCan't write %s.\n\n", outputName.c_str());
+            break;
+    }
+}
+
+void ConsoleReporter::SectionStarted(ArchiveSection section, const std::string& indexPath) {
+    switch (section) {
+        case ArchiveSection::Effects:
+            console::PutLine("extracting: SFS\\SE");
+            break;
+        case ArchiveSection::Bgm:
+            console::PutLine("extracting: BGM\n");
+            break;
+        case ArchiveSection::SeBank:
+        case ArchiveSection::VoiceBank:
+            console::Print("extracting: %s\n", indexPath.c_str());
+            break;
+    }
+}
+
+void ConsoleReporter::ItemStarted(unsigned number, unsigned count) {
+    console::Print("\r%u / %u", number, count);
+}
+
+void ConsoleReporter::SectionEnded() { console::PutLine("\n"); }
+
+void ConsoleReporter::IndexMissing(const std::string& indexPath) {
+    // Asks the user to put the missing index file beside the archive.
+    const std::string text =
+        indexPath.substr(FileNamePart(indexPath)) + texts::kMissingIndexRequest;
+    platform::ShowInformation(texts::kMissingIndexCaption, text.c_str());
+}
+
+bool ConsoleReporter::ReportExtraction(ResultCode result, const std::string& inputPath) {
+    switch (result) {
+        case ResultCode::Ok:
+            return true;
+        case ResultCode::UnknownFormat:
+            console::Print("%s: Unknown format.\n\n", inputPath.c_str());
+            break;
+        case ResultCode::OutOfMemory:
+            console::PutLine("Can't allocate memory.\n");
+            break;
+        case ResultCode::OpenFailed:
+        case ResultCode::ReadFailed:
+            console::Print("Can't read %s.\n\n", inputPath.c_str());
+            break;
+        case ResultCode::WriteFailed:
+            console::PutLine("Can't write files.\n");
+            break;
+    }
+    return false;
+}
+
+}  // namespace sorvik
