@@ -1,236 +1,327 @@
-// The binary run as a user runs it on loose sound files: exact console transcripts, exit
-// statuses, and the files it leaves behind (and nowhere else).
+// The binary run as a user runs it: command lines with their exact transcript, exit status and
+// the files left behind (and nowhere else), then what links, special files, a file-size limit
+// and a kill can do to a run (nothing beyond what it was asked to write).
 
 #include <gtest/gtest.h>
 
+#include <chrono>
+#include <functional>
 #include <string>
+#include <thread>
 #include <vector>
 
-#include "codec/convert.h"
 #include "platform/platform.h"
 #include "tests/support/adpcm_encoder.h"
+#include "tests/support/archive_generator.h"
+#include "tests/support/reference_decoder.h"
 #include "tests/support/sound_synth.h"
 #include "tests/support/test_files.h"
 #include "tests/support/transcript.h"
+
+#if !defined(_WIN32)
+#include <fcntl.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/resource.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <unistd.h>
+extern char** environ;
+#endif
 
 namespace sorvik::testing {
 namespace {
 
 using Bytes = std::vector<std::uint8_t>;
+using Names = std::vector<std::string>;
 
 constexpr char kUsage[] =
     "Lumivale SFS & VAG to WAV converter ver. 0.02\n\nUsage:\n\tsorvik [input] [output path]\n\n"
     "Options:\n\t-x\textract vag files (not decode)\n\t-tbgm\tbgm files only\n"
     "\t-tvoice\tvoice files only\n\t-tse\tse files only\n\t-h, -?\tshow this help\n\n";
+const bool kPosix = platform::kPathSeparator == '/';
 
-const std::string kSep(1, platform::kPathSeparator);
-
-Bytes MonoSound(double frequency) {
+Bytes Mono(double frequency = 440) {
     return MakeVagImage(EncodeAdpcm(Sine(frequency, 0.2, 22050, 12000)), 22050, "tone", false);
 }
 
-Bytes StereoSound() {
+Bytes Stereo() {
     return MakeSterImage(EncodeAdpcm(Sine(440, 0.2, 32000, 9000)),
                          EncodeAdpcm(Sine(660, 0.2, 32000, 9000)), 32000, "pair", false);
 }
 
-// What the converter writes for `image`, made in-process for comparison with the binary's file.
-Bytes ExpectedWav(const Bytes& image, const TempDir& scratch) {
-    const std::string path = scratch / "expected.WAV";
-    const bool stereo = image[0] == 'S';
-    const ResultCode result = stereo ? ConvertSterImage(path.c_str(), image.data(), image.size())
-                                     : ConvertVagImage(path.c_str(), image.data(), image.size());
-    EXPECT_EQ(result, ResultCode::Ok);
-    return ReadBytes(path);
-}
+// A folder with in/a.vag (mono) and in/b.b.VAG (stereo), where the binary runs.
+class Scene {
+  public:
+    Scene() {
+        fs::create_directories(root.Path() / "in");
+        Put("in/a.vag", Mono());
+        Put("in/b.b.VAG", Stereo());
+    }
+    void Put(const std::string& name, const Bytes& bytes) { WriteBytes(root.Path() / name, bytes); }
+    // '|' in `text` becomes the separator and "{IN}" the full path of in/ with a separator.
+    std::string Native(std::string text) const {
+        const std::string in = (root.Path() / "in").string() + platform::kPathSeparator;
+        for (std::size_t at; (at = text.find("{IN}")) != std::string::npos;) text.replace(at, 4, in);
+        for (char& character : text) {
+            if (character == '|') character = platform::kPathSeparator;
+        }
+        return text;
+    }
+    RunResult Run(std::vector<std::string> arguments) const {
+        for (std::string& argument : arguments) argument = Native(argument);
+        return RunSorvik(arguments, root.Path());
+    }
+    Names Files() const { return ListFilesBelow(root.Path()); }
+    Bytes Read(const std::string& name) const { return ReadBytes(root.Path() / name); }
 
-class CliTest : public ::testing::Test {
-  protected:
-    void SetUp() override { fs::create_directories(root_.Path() / "in"); }
-
-    // Runs the binary with the temporary folder as its current directory.
-    RunResult Run(const std::vector<std::string>& arguments) {
-        return RunSorvik(arguments, root_.Path());
-    }
-    void PutInput(const std::string& name, const Bytes& bytes) {
-        WriteBytes(root_.Path() / "in" / name, bytes);
-    }
-    std::string Absolute(const std::string& relative) const {
-        return (root_.Path() / fs::path(relative).make_preferred()).string();
-    }
-    // The start of every transcript that gets as far as the destination.
-    std::string Started(const std::string& destination) const {
-        return "starting...\rdestination:\n\t" + destination + "\n\n";
-    }
-    std::vector<std::string> Files() const { return ListFilesBelow(root_.Path()); }
-    Bytes FileBytes(const std::string& relative) const {
-        return ReadBytes(root_.Path() / relative);
-    }
-
-    TempDir root_;
-    TempDir scratch_;
+    TempDir root;
 };
 
-TEST_F(CliTest, OneFileIsWrittenBesideTheInput) {
-    const Bytes sound = MonoSound(440);
-    PutInput("song.vag", sound);
-    const RunResult run = Run({"in" + kSep + "song.vag"});
-    EXPECT_EQ(run.output,
-              Transcript(Started(Absolute("in") + kSep) + "decoding file(s):\n\r\t1\nfinished!\n"));
-    EXPECT_EQ(run.exitCode, 0);
-    EXPECT_EQ(Files(), (std::vector<std::string>{"in/song.WAV", "in/song.vag"}));
-    EXPECT_EQ(FileBytes("in/song.WAV"), ExpectedWav(sound, scratch_));
+const std::string kDone = "decoding file(s):\n\r\t1\nfinished!\n";
+std::string Started(const std::string& destination) {
+    return "starting...\rdestination:\n\t" + destination + "\n\n";
 }
 
-TEST_F(CliTest, ABatchGoesIntoANestedDestinationWhoseParentsAreMissing) {
-    PutInput("a.vag", MonoSound(300));
-    PutInput("b.b.VAG", StereoSound());
-    PutInput("c.vag", MonoSound(500));
-    const std::string destination = "out" + kSep + "x" + kSep + "y";
-    const RunResult run = Run({"in" + kSep + "*.vag", destination});
-    EXPECT_EQ(run.output, Transcript(Started(destination + kSep) +
-                                     "decoding file(s):\n\r\t1\r\t2\r\t3\nfinished!\n"));
-    EXPECT_EQ(run.exitCode, 0);
-    EXPECT_EQ(Files(),
-              (std::vector<std::string>{"in/a.vag", "in/b.b.VAG", "in/c.vag", "out/x/y/a.WAV",
-                                        "out/x/y/b.b.WAV", "out/x/y/c.WAV"}));
-    EXPECT_EQ(FileBytes("out/x/y/b.b.WAV"), ExpectedWav(StereoSound(), scratch_));
-}
+struct CliCase {
+    std::vector<std::string> arguments;
+    std::string transcript;  // as for Scene::Native
+    int exitStatus;
+    Names files;  // every file below the scene afterwards, besides the two inputs
+    std::function<void(Scene&)> prepare = nullptr;
+};
 
-TEST_F(CliTest, FailuresStopTheBatchWithTheirMessage) {
-    struct Case {
-        const char* name;
-        Bytes bytes;  // empty: a folder of that name
-        std::string message;
+TEST(CommandLine, TranscriptsStatusesAndFiles) {
+    const std::string usage = std::string("starting...\r") + kUsage;
+    const std::string failedBatch = Started("out|") + "decoding file(s):\n\r\t1\r\t2";
+    auto put = [](const char* name, Bytes bytes) {
+        return [name, bytes](Scene& scene) { scene.Put(name, bytes); };
     };
-    Bytes otherFormat = MonoSound(440);
-    otherFormat[3] = 'i';
-    Bytes sizeZero = MonoSound(440);
+    Bytes otherMagic = Mono(), sizeZero = Mono();
+    otherMagic[3] = 'i';
     std::fill(sizeZero.begin() + 12, sizeZero.begin() + 16, 0);
-    const std::vector<Case> cases = {
-        {"b.vag", otherFormat, "\rb.vag: Unknown format.\n\n"},
-        {"b.vag", sizeZero, "\rb.vag: Unknown format.\n\n"},
-        {"b.vag", Bytes{'V', 'A'}, "\rb.vag: Unknown format.\n\n"},
-        {"b.vag", Bytes{}, "\rCan't read b.vag.\n\n"},
-        {"b.vag", Bytes{1}, ""},  // replaced by a folder below
+    const std::vector<CliCase> cases = {
+        {{"in|a.vag"}, Started("{IN}") + kDone, 0, {"in/a.WAV"}},
+        {{"in|*.vag", "out|x|y"},
+         Started("out|x|y|") + "decoding file(s):\n\r\t1\r\t2\nfinished!\n", 0,
+         {"out/x/y/a.WAV", "out/x/y/b.b.WAV"}},
+        {{"in|none*.vag"}, Started("{IN}") + "{IN}none*.vag not found.\n\n\nfinished!\n", 1, {}},
+        {{"in|notes.txt"}, Started("{IN}") + "{IN}notes.txt: Unknown format.\n\n\nfinished!\n", 1,
+         {"in/notes.txt"}, put("in/notes.txt", {1, 2, 3})},
+        {{"-h"}, usage, 0, {}},
+        {{"-?", "in|a.vag"}, usage, 0, {}},
+        {{"-q"}, usage, 2, {}},
+        {{"-TSE", "in|a.vag"}, usage, 2, {}},
+        {{"-X", "in|a.vag"}, usage, 2, {}},
+        {{"-xy", "in|a.vag"}, usage, 2, {}},
+        {{"-t", "in|a.vag"}, usage, 2, {}},
+        {{"-tvoices", "in|a.vag"}, usage, 2, {}},
+        {{"-", "in|a.vag"}, usage, 2, {}},
+        {{"in|a.vag", "out", "-z"}, usage, 2, {}},
+        {{"-tSE", "in|a.vag", "out"}, Started("out|") + kDone, 0, {"out/a.WAV"}},
+        {{"-tbgm", "-tVoice", "-x foo", "in|a.vag", "out", "ignored"}, Started("out|") + kDone, 0,
+         {"out/a.WAV"}},
+        {{"", "in|a.vag"}, Started("{IN}") + kDone, 0, {"in/a.WAV"}},
+        {{"in|a.vag", "taken"}, "starting...\rCan't create taken|.\n\n\nfinished!\n", 1, {"taken"},
+         put("taken", {7})},
+        {{"in|*.vag", "out"}, failedBatch + "\r\t3\rc.vag: Unknown format.\n\n\nfinished!\n", 1,
+         {"in/c.vag", "out/a.WAV", "out/b.b.WAV"}, put("in/c.vag", otherMagic)},
+        {{"in|*.vag", "out"}, failedBatch + "\r\t3\rc.vag: Unknown format.\n\n\nfinished!\n", 1,
+         {"in/c.vag", "out/a.WAV", "out/b.b.WAV"}, put("in/c.vag", sizeZero)},
+        {{"in|*.vag", "out"}, failedBatch + "\r\t3\rc.vag: Unknown format.\n\n\nfinished!\n", 1,
+         {"in/c.vag", "out/a.WAV", "out/b.b.WAV"}, put("in/c.vag", {'V', 'A'})},
+        {{"in|*.vag", "out"}, failedBatch + "\r\t3\rCan't read c.vag.\n\n\nfinished!\n", 1,
+         {"in/c.vag", "out/a.WAV", "out/b.b.WAV"}, put("in/c.vag", {})},
+        {{"in|*.vag", "out"}, failedBatch + "\r\t3\rCan't open c.vag.\n\n\nfinished!\n", 1,
+         {"out/a.WAV", "out/b.b.WAV"},
+         [](Scene& scene) { fs::create_directory(scene.root.Path() / "in" / "c.vag"); }},
+        {{"in|*.vag", "out"}, failedBatch + "\rCan't write b.b.WAV.\n\n\nfinished!\n", 1,
+         {"out/a.WAV"},
+         [](Scene& scene) { fs::create_directories(scene.root.Path() / "out" / "b.b.WAV"); }},
     };
-    for (std::size_t i = 0; i < cases.size(); ++i) {
-        TempDir root;
-        fs::create_directories(root.Path() / "in");
-        WriteBytes(root.Path() / "in" / "a.vag", MonoSound(440));
-        WriteBytes(root.Path() / "in" / "c.vag", MonoSound(440));
-        std::string message = cases[i].message;
-        if (message.empty()) {
-            fs::create_directory(root.Path() / "in" / cases[i].name);
-            message = std::string("\rCan't open ") + cases[i].name + ".\n\n";
-        } else {
-            WriteBytes(root.Path() / "in" / cases[i].name, cases[i].bytes);
-        }
-        const RunResult run = RunSorvik({"in" + kSep + "*.vag", "out"}, root.Path());
-        EXPECT_EQ(run.output, Transcript(Started("out" + kSep) + "decoding file(s):\n\r\t1\r\t2" +
-                                         message + "\nfinished!\n"))
-            << i;
-        EXPECT_EQ(run.exitCode, 1) << i;
-        // The file before the failure stays; nothing is made for the failing one or after it.
-        EXPECT_EQ(ListFilesBelow(root.Path() / "out"), std::vector<std::string>{"a.WAV"}) << i;
+    for (const CliCase& c : cases) {
+        Scene scene;
+        if (c.prepare) c.prepare(scene);
+        const RunResult run = scene.Run(c.arguments);
+        const std::string what = c.arguments[0] + " " + c.transcript;
+        EXPECT_EQ(run.output, Transcript(scene.Native(c.transcript))) << what;
+        EXPECT_EQ(run.exitCode, c.exitStatus) << what;
+        Names files = c.files;
+        files.insert(files.end(), {"in/a.vag", "in/b.b.VAG"});
+        std::sort(files.begin(), files.end());
+        EXPECT_EQ(scene.Files(), files) << what;
     }
 }
 
-TEST_F(CliTest, NothingMatching) {
-    const RunResult run = Run({"in" + kSep + "*.vag"});
-    const std::string pattern = Absolute("in") + kSep + "*.vag";
-    EXPECT_EQ(run.output, Transcript(Started(Absolute("in") + kSep) + pattern +
-                                     " not found.\n\n\nfinished!\n"));
-    EXPECT_EQ(run.exitCode, 1);
-}
-
-TEST_F(CliTest, AnInputOfAnotherKind) {
-    PutInput("notes.txt", Bytes{1, 2, 3});
-    const RunResult run = Run({"in" + kSep + "notes.txt"});
-    EXPECT_EQ(run.output, Transcript(Started(Absolute("in") + kSep) + Absolute("in") + kSep +
-                                     "notes.txt: Unknown format.\n\n\nfinished!\n"));
-    EXPECT_EQ(run.exitCode, 1);
-    EXPECT_EQ(Files(), std::vector<std::string>{"in/notes.txt"});
-}
-
-TEST_F(CliTest, HelpAndBadOptionsPrintTheUsageAndTouchNothing) {
-    const std::vector<std::pair<std::vector<std::string>, int>> cases = {
-        {{"-h"}, 0}, {{"-?", "in" + kSep + "song.vag"}, 0},
-        {{"-q"}, 2}, {{"-TSE"}, 2},  // option letters are matched with case
-        {{"-X"}, 2}, {{"-xy"}, 2},
-        {{"-t"}, 2}, {{"-tvoices"}, 2},
-        {{"-"}, 2},  {{"in" + kSep + "song.vag", "out", "-z"}, 2},
+// What a correct converter writes for a loose mono image, by the reference decoder.
+Bytes ExpectedMonoWav(const Bytes& image) {
+    const std::uint32_t declared = image[12] << 24 | image[13] << 16 | image[14] << 8 | image[15];
+    const std::size_t length = std::min<std::size_t>(declared, image.size() - 48);
+    const std::vector<std::int16_t> samples = reference::DecodeMonoStream(image.data() + 48, length);
+    const std::uint32_t rate = image[16] << 24 | image[17] << 16 | image[18] << 8 | image[19];
+    Bytes wav(44);
+    const auto put = [&wav](std::size_t at, std::uint32_t value, int bytes) {
+        for (int i = 0; i < bytes; ++i) wav[at + i] = static_cast<std::uint8_t>(value >> 8 * i);
     };
-    PutInput("song.vag", MonoSound(440));
-    for (const auto& [arguments, exitCode] : cases) {
-        const RunResult run = Run(arguments);
-        EXPECT_EQ(run.output, Transcript(std::string("starting...\r") + kUsage)) << arguments[0];
-        EXPECT_EQ(run.exitCode, exitCode) << arguments[0];
-        EXPECT_EQ(Files(), std::vector<std::string>{"in/song.vag"}) << arguments[0];
+    std::copy_n("RIFF----WAVEfmt ", 16, wav.begin());
+    std::copy_n("data", 4, wav.begin() + 36);
+    const std::uint32_t dataBytes = static_cast<std::uint32_t>(samples.size() * 2);
+    put(4, dataBytes + 36, 4), put(16, 16, 4), put(20, 1, 2), put(22, 1, 2), put(24, rate, 4);
+    put(28, rate * 2, 4), put(32, 2, 2), put(34, 16, 2), put(40, dataBytes, 4);
+    for (const std::int16_t sample : samples) {
+        wav.push_back(static_cast<std::uint8_t>(sample)), wav.push_back(static_cast<std::uint8_t>(sample >> 8));
     }
+    return wav;
 }
 
-TEST_F(CliTest, AcceptedOptionsAndPlainArguments) {
-    PutInput("song.vag", MonoSound(440));
-    const std::string song = "in" + kSep + "song.vag";
-    const std::string converted = "decoding file(s):\n\r\t1\nfinished!\n";
-    // Section options replace each other; -x may carry text after a blank.
-    for (const std::vector<std::string>& arguments : {std::vector<std::string>{"-tSE", song, "out"},
-                                                      {"-tbgm", "-tVoice", song, "out"},
-                                                      {"-x foo", song, "out"},
-                                                      {"-x", song, "out"}}) {
-        const RunResult run = Run(arguments);
-        EXPECT_EQ(run.output, Transcript(Started("out" + kSep) + converted)) << arguments[0];
-        EXPECT_EQ(run.exitCode, 0);
-    }
-    // A third plain argument is ignored; an empty one leaves its place to the next.
-    const RunResult third = Run({song, "out", "ignored"});
-    EXPECT_EQ(third.output, Transcript(Started("out" + kSep) + converted));
-    const RunResult empty = Run({"", song});
-    EXPECT_EQ(empty.output, Transcript(Started(Absolute("in") + kSep) + converted));
-    EXPECT_EQ(Files(), (std::vector<std::string>{"in/song.WAV", "in/song.vag", "out/song.WAV"}));
-}
-
-TEST_F(CliTest, ADestinationThatIsAFileIsReportedAndNothingIsConverted) {
-    PutInput("song.vag", MonoSound(440));
-    WriteBytes(root_.Path() / "taken", Bytes{7});
-    for (const std::string& destination : {std::string("taken"), "taken" + kSep + "below"}) {
-        const RunResult run = Run({"in" + kSep + "song.vag", destination});
-        EXPECT_EQ(run.output, Transcript("starting...\rCan't create " + destination + kSep +
-                                         ".\n\n\nfinished!\n"));
-        EXPECT_EQ(run.exitCode, 1);
-        EXPECT_EQ(Files(), (std::vector<std::string>{"in/song.vag", "taken"}));
-    }
-}
-
-TEST_F(CliTest, RealFilesFromHomebrewProjects) {
-    const fs::path corpus = SORVIK_CORPUS_DIR;
-    ASSERT_TRUE(fs::exists(corpus)) << corpus;
-    for (const auto& entry : fs::directory_iterator(corpus)) {
-        if (entry.path().extension() == ".vag") fs::copy(entry.path(), root_.Path() / "in");
-    }
-    const RunResult run = Run({"in" + kSep + "nolibgs_*.vag", "out"});
-    EXPECT_EQ(run.output, Transcript(Started("out" + kSep) +
-                                     "decoding file(s):\n\r\t1\r\t2\r\t3\nfinished!\n"));
-    // The interleaved "VAGi" file is not a format of ours.
-    const RunResult interleaved = Run({"in" + kSep + "psn00bsdk_spustream_stream.vag", "out"});
-    EXPECT_EQ(interleaved.output,
-              Transcript(Started("out" + kSep) + "decoding file(s):\n\r\t1\r" +
-                         "psn00bsdk_spustream_stream.vag: Unknown format.\n\n\nfinished!\n"));
-    EXPECT_EQ(interleaved.exitCode, 1);
-    // A size field shorter than the data, and one longer than the file: each file's WAV holds
-    // what is both declared and held, and its header says so.
-    for (const char* name : {"psn00bsdk_3dfx", "psn00bsdk_proyt"}) {
-        const RunResult one = Run({"in" + kSep + name + ".vag", "out"});
-        EXPECT_EQ(one.exitCode, 0) << name;
-        const Bytes image = FileBytes(std::string("in/") + name + ".vag");
-        EXPECT_EQ(FileBytes(std::string("out/") + name + ".WAV"), ExpectedWav(image, scratch_))
+TEST(CommandLine, RealFilesFromHomebrewProjects) {
+    Scene scene;
+    fs::copy(fs::path(SORVIK_SOURCE_DIR) / "tests" / "data", scene.root.Path() / "real");
+    const RunResult run = scene.Run({"real|*.vag", "out"});
+    EXPECT_EQ(run.output, Transcript(scene.Native(
+                              Started("out|") + "decoding file(s):\n\r\t1\r\t2\r\t3\r\t4\r\t5\r\t6"
+                                                "\rpsn00bsdk_spustream_stream.vag: Unknown format."
+                                                "\n\n\nfinished!\n")));
+    // Size fields shorter and longer than the data: each WAV holds what is declared and held.
+    for (const char* name : {"nolibgs_hello", "nolibgs_hello_poly", "nolibgs_poly",
+                             "psn00bsdk_3dfx", "psn00bsdk_proyt"}) {
+        EXPECT_TRUE(scene.Read(std::string("out/") + name + ".WAV") ==
+                    ExpectedMonoWav(scene.Read(std::string("real/") + name + ".vag")))
             << name;
     }
-    const Bytes proyt = FileBytes("out/psn00bsdk_proyt.WAV");
-    const std::size_t heldBlocks = (FileBytes("in/psn00bsdk_proyt.vag").size() - 48) / 16;
-    EXPECT_EQ(proyt.size(), 44 + heldBlocks * 56);
 }
+
+TEST(CommandLine, AnArchiveWithAMissingIndex) {
+    Scene scene;
+    ArchiveContents contents = MakeArchiveContents();
+    contents.voiceBank.writeIndex = false;
+    WriteArchive(contents, scene.root.Path() / "in");
+    const RunResult run = scene.Run({"in|SOUND.SFS", "out"});
+    auto count = [](int total) {
+        std::string text;
+        for (int i = 1; i <= total; ++i) text += "\r" + std::to_string(i) + " / " + std::to_string(total);
+        return text + "\n\n";
+    };
+    EXPECT_EQ(run.output,
+              Transcript(scene.Native(Started("out|") + "extracting: SFS\\SE\n" + count(22) +
+                                      "extracting: BGM\n\n" + count(38) +
+                                      "extracting: {IN}LMVSE.000\n" + count(5) +
+                                      "\n\nCan't read {IN}SOUND.SFS.\n\n\nfinished!\n")));
+    EXPECT_EQ(run.exitCode, 1);
+    EXPECT_EQ(ListFilesBelow(scene.root.Path() / "out").size(), 22u + 38 + 5);
+    if (kPosix) {
+        EXPECT_NE(run.errorOutput.find("LMVVOICE.000"), std::string::npos);
+    }
+}
+
+#if !defined(_WIN32)
+
+// Links at output names are replaced as names, never written through.
+TEST(FileSystem, LinksAtOutputNamesAreReplacedNotWrittenThrough) {
+    Scene scene;
+    const fs::path in = scene.root.Path() / "in";
+    const Bytes outside = {1, 2, 3};
+    scene.Put("outside.WAV", outside);
+    fs::create_hard_link(in / "a.vag", in / "a.WAV");
+    fs::create_symlink(scene.root.Path() / "outside.WAV", in / "b.b.WAV");
+    const RunResult run = scene.Run({"in|*.vag"});
+    EXPECT_EQ(run.exitCode, 0);
+    EXPECT_TRUE(scene.Read("in/a.vag") == Mono());
+    EXPECT_TRUE(scene.Read("outside.WAV") == outside);
+    EXPECT_TRUE(scene.Read("in/a.WAV") == ExpectedMonoWav(Mono()));
+    EXPECT_FALSE(fs::is_symlink(in / "b.b.WAV"));
+}
+
+// Opens a FIFO for writing after `seconds`, so that a run that waits on it ends after all.
+void UnblockLater(const fs::path& fifo, int seconds) {
+    std::thread([fifo, seconds] {
+        std::this_thread::sleep_for(std::chrono::seconds(seconds));
+        const int end = ::open(fifo.c_str(), O_WRONLY | O_NONBLOCK);
+        if (end >= 0) ::close(end);
+    }).detach();
+}
+
+TEST(FileSystem, SpecialFilesAreRefusedWithoutWaiting) {
+    struct Case {
+        const char* fifo;
+        std::vector<std::string> arguments;
+        std::string ending;
+    };
+    const std::vector<Case> cases = {
+        {"in/c.vag", {"in|c.vag", "out"}, "decoding file(s):\n\r\t1\rCan't open c.vag.\n\n"},
+        {"in/c.vag", {"in|*.vag", "out"}, "decoding file(s):\n\r\t1\r\t2\r\t3\rCan't open c.vag.\n\n"},
+        {"out/a.WAV", {"in|*.vag", "out"}, "decoding file(s):\n\r\t1\rCan't write a.WAV.\n\n"},
+    };
+    for (const Case& c : cases) {
+        Scene scene;
+        fs::create_directories(scene.root.Path() / "out");
+        const fs::path fifo = scene.root.Path() / c.fifo;
+        ASSERT_EQ(::mkfifo(fifo.c_str(), 0666), 0);
+        UnblockLater(fifo, 20);
+        const auto start = std::chrono::steady_clock::now();
+        const RunResult run = scene.Run(c.arguments);
+        EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(10)) << c.fifo;
+        EXPECT_EQ(run.output, Transcript(scene.Native(Started("out|") + c.ending + "\nfinished!\n")));
+        EXPECT_EQ(run.exitCode, 1);
+        EXPECT_TRUE(fs::is_fifo(fifo));
+    }
+}
+
+TEST(FileSystem, AFileSizeLimitIsAWriteFailureThatLeavesNothing) {
+    Scene scene;
+    scene.Put("in/long.vag", MakeVagImage(EncodeAdpcm(Sine(440, 20, 44100, 9000)), 44100, "l", false));
+    rlimit previous;
+    ::getrlimit(RLIMIT_FSIZE, &previous);
+    rlimit limited = previous;
+    limited.rlim_cur = 256 * 1024;
+    ::setrlimit(RLIMIT_FSIZE, &limited);
+    const RunResult run = scene.Run({"in|long.vag", "out"});
+    ::setrlimit(RLIMIT_FSIZE, &previous);
+    EXPECT_EQ(run.output, Transcript(scene.Native(Started("out|") + "decoding file(s):\n\r\t1"
+                                                  "\rCan't write long.WAV.\n\n\nfinished!\n")));
+    EXPECT_EQ(run.exitCode, 1);
+    EXPECT_TRUE(fs::is_empty(scene.root.Path() / "out"));
+}
+
+TEST(FileSystem, AKilledRunKeepsTheCompleteFileOfTheRunBefore) {
+    Scene scene;
+    // Ten minutes of sound, a second of it repeated: about 50 MB to write.
+    const Bytes second = EncodeAdpcm(Sine(300, 1, 44100, 9000), false);
+    Bytes adpcm;
+    for (int i = 0; i < 600; ++i) adpcm.insert(adpcm.end(), second.begin(), second.end());
+    const Bytes image = MakeVagImage(adpcm, 44100, "long", false);
+    scene.Put("in/long.vag", image);
+    const Bytes before = {9, 9, 9};
+    scene.Put("in/long.WAV", before);
+    std::string binary = SORVIK_BINARY, input = (scene.root.Path() / "in" / "long.vag").string();
+    char* argv[] = {binary.data(), input.data(), nullptr};
+    posix_spawn_file_actions_t quiet;
+    posix_spawn_file_actions_init(&quiet);
+    posix_spawn_file_actions_addopen(&quiet, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
+    pid_t child = 0;
+    ASSERT_EQ(posix_spawn(&child, argv[0], &quiet, nullptr, argv, environ), 0);
+    posix_spawn_file_actions_destroy(&quiet);
+    std::this_thread::sleep_for(std::chrono::milliseconds(40));
+    ::kill(child, SIGKILL);
+    ::waitpid(child, nullptr, 0);
+    const Bytes after = scene.Read("in/long.WAV");
+    EXPECT_TRUE(after == before || after == ExpectedMonoWav(image));
+    for (const std::string& name : scene.Files()) {
+        if (name.rfind("in/sorvik-unfinished-", 0) == 0) continue;  // what a kill may leave
+        EXPECT_TRUE(name == "in/long.WAV" || fs::path(name).extension() != ".WAV") << name;
+    }
+}
+
+TEST(FileSystem, NamesThatDifferOnlyInCaseGetTwoOutputs) {
+    Scene scene;
+    scene.Put("in/a.VAG", Mono(880));
+    const RunResult run = scene.Run({"in|*.vag", "out"});
+    EXPECT_EQ(run.exitCode, 0);
+    EXPECT_TRUE(scene.Read("out/a.WAV") == ExpectedMonoWav(Mono(880)));
+    EXPECT_TRUE(scene.Read("out/a_2.WAV") == ExpectedMonoWav(Mono()));
+}
+
+#endif
 
 }  // namespace
 }  // namespace sorvik::testing

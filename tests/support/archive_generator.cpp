@@ -9,6 +9,7 @@
 
 #include "tests/support/adpcm_encoder.h"
 #include "tests/support/sound_synth.h"
+#include "tests/support/test_files.h"
 
 namespace sorvik::testing {
 namespace {
@@ -280,24 +281,14 @@ std::vector<std::uint8_t> IndexBytes(const BankSpec& bank) {
     return bytes;
 }
 
-void WriteAt(std::ofstream& out, std::uint64_t offset, const std::vector<std::uint8_t>& bytes,
-             const std::filesystem::path& path) {
-    if (bytes.empty()) return;
-    out.seekp(static_cast<std::streamoff>(offset));
-    out.write(reinterpret_cast<const char*>(bytes.data()),
-              static_cast<std::streamsize>(bytes.size()));
-    if (!out) throw std::runtime_error("cannot write " + path.string());
-}
-
 }  // namespace
 
-ArchiveLayout WriteArchive(const ArchiveContents& contents, const std::filesystem::path& folder,
-                           const std::string& archiveName) {
+ArchiveImage LayOutArchive(const ArchiveContents& contents) {
     if (contents.effectsBlock.size() > layout::kEffectsBlockSize) {
         throw std::invalid_argument("effects block larger than its region");
     }
-    ArchiveLayout result;
-
+    ArchiveImage image;
+    ArchiveLayout& result = image.layout;
     // Music: the step to the next track counts the data of both channels, not the header.
     std::uint64_t computed = layout::kBgmOffset;
     std::uint64_t previousEnd = layout::kBgmOffset;
@@ -317,59 +308,69 @@ ArchiveLayout WriteArchive(const ArchiveContents& contents, const std::filesyste
         PlaceBank(contents.voiceBank, layout::kVoiceBankOffset, 0xFFFFFFFFull, "voice");
     result.seOffsets = se.offsets;
     result.voiceOffsets = voice.offsets;
-
     const std::uint64_t naturalEnd = std::max(
         {layout::kEffectsBlockOffset + layout::kEffectsBlockSize, previousEnd, se.end, voice.end});
     result.fileSize = contents.fileSize.value_or(naturalEnd);
 
+    image.extents[layout::kEffectsBlockOffset] = contents.effectsBlock;
+    for (std::size_t i = 0; i < contents.tracks.size(); ++i) {
+        image.extents[result.trackOffsets[i]] = contents.tracks[i].image;
+    }
+    for (std::size_t i = 0; i < contents.seBank.entries.size(); ++i) {
+        image.extents[result.seOffsets[i]] = contents.seBank.entries[i].image;
+    }
+    for (std::size_t i = 0; i < contents.voiceBank.entries.size(); ++i) {
+        image.extents[result.voiceOffsets[i]] = contents.voiceBank.entries[i].image;
+    }
+    if (contents.seBank.writeIndex) image.seIndex = IndexBytes(contents.seBank);
+    if (contents.voiceBank.writeIndex) image.voiceIndex = IndexBytes(contents.voiceBank);
+    return image;
+}
+
+bool SparseSource::ReadAt(std::uint64_t offset, void* bytes, std::size_t count) {
+    if (!Holds(offset, count)) return false;
+    auto* out = static_cast<std::uint8_t*>(bytes);
+    std::fill(out, out + count, 0);
+    for (const auto& [start, extent] : image_.extents) {
+        const std::uint64_t from = std::max(start, offset);
+        const std::uint64_t to = std::min(start + extent.size(), offset + count);
+        if (from < to) std::copy(&extent[from - start], &extent[to - start], out + (from - offset));
+    }
+    return true;
+}
+
+std::string ArchiveIndexFiles::PathOf(const char* name) const { return name; }
+
+std::unique_ptr<ByteSource> ArchiveIndexFiles::Open(const char* name) const {
+    const std::optional<std::vector<std::uint8_t>>& index =
+        std::string(name) == layout::kSeIndexName ? image_.seIndex : image_.voiceIndex;
+    if (!index) return nullptr;
+    return std::make_unique<MemorySource>(index->data(), index->size());
+}
+
+ArchiveLayout WriteArchive(const ArchiveContents& contents, const std::filesystem::path& folder,
+                           const std::string& archiveName) {
+    const ArchiveImage image = LayOutArchive(contents);
     std::filesystem::create_directories(folder);
     const std::filesystem::path archivePath = folder / archiveName;
     {
         std::ofstream out(archivePath, std::ios::binary | std::ios::trunc);
-        if (!out) throw std::runtime_error("cannot create " + archivePath.string());
-        WriteAt(out, layout::kEffectsBlockOffset, contents.effectsBlock, archivePath);
-        for (std::size_t i = 0; i < contents.tracks.size(); ++i) {
-            WriteAt(out, result.trackOffsets[i], contents.tracks[i].image, archivePath);
+        for (const auto& [offset, bytes] : image.extents) {
+            out.seekp(static_cast<std::streamoff>(offset));
+            out.write(reinterpret_cast<const char*>(bytes.data()),
+                      static_cast<std::streamsize>(bytes.size()));
         }
-        for (std::size_t i = 0; i < contents.seBank.entries.size(); ++i) {
-            WriteAt(out, result.seOffsets[i], contents.seBank.entries[i].image, archivePath);
-        }
-        for (std::size_t i = 0; i < contents.voiceBank.entries.size(); ++i) {
-            WriteAt(out, result.voiceOffsets[i], contents.voiceBank.entries[i].image, archivePath);
-        }
-        out.close();
         if (!out) throw std::runtime_error("cannot write " + archivePath.string());
     }
     // Sets the end without writing the gap, which stays a hole where the system has them.
-    std::filesystem::resize_file(archivePath, result.fileSize);
-
-    const std::pair<const BankSpec*, const char*> banks[] = {
-        {&contents.seBank, layout::kSeIndexName}, {&contents.voiceBank, layout::kVoiceIndexName}};
-    for (const auto& [bank, indexName] : banks) {
-        const std::filesystem::path indexPath = folder / indexName;
-        if (!bank->writeIndex) {
-            std::filesystem::remove(indexPath);
-            continue;
-        }
-        const std::vector<std::uint8_t> bytes = IndexBytes(*bank);
-        std::ofstream out(indexPath, std::ios::binary | std::ios::trunc);
-        out.write(reinterpret_cast<const char*>(bytes.data()),
-                  static_cast<std::streamsize>(bytes.size()));
-        out.close();
-        if (!out) throw std::runtime_error("cannot write " + indexPath.string());
+    std::filesystem::resize_file(archivePath, image.layout.fileSize);
+    const std::pair<const std::optional<std::vector<std::uint8_t>>*, const char*> indexes[] = {
+        {&image.seIndex, layout::kSeIndexName}, {&image.voiceIndex, layout::kVoiceIndexName}};
+    for (const auto& [index, indexName] : indexes) {
+        std::filesystem::remove(folder / indexName);
+        if (*index) WriteBytes(folder / indexName, **index);
     }
-    return result;
-}
-
-void PatchFile(const std::filesystem::path& path, std::uint64_t offset,
-               const std::vector<std::uint8_t>& bytes) {
-    std::fstream file(path, std::ios::binary | std::ios::in | std::ios::out);
-    if (!file) throw std::runtime_error("cannot open " + path.string());
-    file.seekp(static_cast<std::streamoff>(offset));
-    file.write(reinterpret_cast<const char*>(bytes.data()),
-               static_cast<std::streamsize>(bytes.size()));
-    file.close();
-    if (!file) throw std::runtime_error("cannot patch " + path.string());
+    return image.layout;
 }
 
 }  // namespace sorvik::testing

@@ -4,9 +4,14 @@
 #include <cstddef>
 #include <cstdint>
 #include <filesystem>
+#include <map>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
+
+#include "common/byte_source.h"
+#include "sfs/sfs_extractor.h"
 
 // Synthetic ".sfs" archives with their two index files. ArchiveContents is a plain model that a
 // test fills (MakeArchiveContents gives a complete, valid one) and edits before WriteArchive
@@ -119,8 +124,40 @@ struct ArchiveLayout {
     std::uint64_t fileSize = 0;
 };
 
-// Writes `contents` as `archiveName` in `folder`, and the index files beside it for each bank
-// whose writeIndex is set (an index that is not written is removed if present).
+// Where everything of `contents` lands (see WriteArchive for the placement), as extents of
+// bytes with zeros between them, and the index files' bytes.
+struct ArchiveImage {
+    ArchiveLayout layout;
+    std::map<std::uint64_t, std::vector<std::uint8_t>> extents;
+    std::optional<std::vector<std::uint8_t>> seIndex;  // none when the bank's index is not written
+    std::optional<std::vector<std::uint8_t>> voiceIndex;
+};
+ArchiveImage LayOutArchive(const ArchiveContents& contents);
+
+// The archive of an ArchiveImage as a source, without ever holding its gaps.
+class SparseSource final : public ByteSource {
+  public:
+    explicit SparseSource(const ArchiveImage& image) : image_(image) {}
+    std::uint64_t Size() const override { return image_.layout.fileSize; }
+    bool ReadAt(std::uint64_t offset, void* bytes, std::size_t count) override;
+
+  private:
+    const ArchiveImage& image_;
+};
+
+// The index files of an ArchiveImage; their paths are their bare names.
+class ArchiveIndexFiles final : public sfs::IndexFiles {
+  public:
+    explicit ArchiveIndexFiles(const ArchiveImage& image) : image_(image) {}
+    std::string PathOf(const char* name) const override;
+    std::unique_ptr<ByteSource> Open(const char* name) const override;
+
+  private:
+    const ArchiveImage& image_;
+};
+
+// Writes `contents` as `archiveName` in `folder` (a sparse file), and the index files beside it
+// for each bank whose writeIndex is set (an index that is not written is removed if present).
 //
 // Placement: the first track at kBgmOffset; each next one at AlignToSector(offset + 2 * S),
 // with S the little-endian size at offset 4 of the track before (header bytes not counted). The
@@ -137,9 +174,5 @@ struct ArchiveLayout {
 // 4 GiB). Throws std::runtime_error when a file cannot be written.
 ArchiveLayout WriteArchive(const ArchiveContents& contents, const std::filesystem::path& folder,
                            const std::string& archiveName = "SOUND.SFS");
-
-// Overwrites bytes of an existing file at `offset`, for damaging a written archive.
-void PatchFile(const std::filesystem::path& path, std::uint64_t offset,
-               const std::vector<std::uint8_t>& bytes);
 
 }  // namespace sorvik::testing

@@ -1,0 +1,211 @@
+// Sound images to WAV files, run in memory through the seam: the bytes written for good and
+// damaged images, what a failing disk or a shrinking input leaves (nothing), what a header's
+// claims cost (only what is decoded), and the names outputs get.
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <string>
+#include <vector>
+
+#include "codec/batch.h"
+#include "common/output_names.h"
+#include "platform/platform.h"
+#include "tests/support/adpcm_encoder.h"
+#include "tests/support/memory_io.h"
+#include "tests/support/reference_decoder.h"
+#include "tests/support/sound_synth.h"
+
+namespace sorvik::testing {
+namespace {
+
+using Samples = std::vector<std::int16_t>;
+
+// A 16-bit PCM WAV file, built here independently of the program's own header code.
+Bytes Wav(const Samples& samples, std::uint16_t channels, std::uint32_t rate) {
+    Bytes wav;
+    const auto put = [&wav](std::uint32_t value, int bytes) {
+        for (int i = 0; i < bytes; ++i) wav.push_back(static_cast<std::uint8_t>(value >> 8 * i));
+    };
+    const auto tag = [&wav](const char* text) { wav.insert(wav.end(), text, text + 4); };
+    const std::uint32_t dataBytes = static_cast<std::uint32_t>(samples.size() * 2);
+    tag("RIFF"), put(dataBytes + 36, 4), tag("WAVE"), tag("fmt "), put(16, 4), put(1, 2);
+    put(channels, 2), put(rate, 4), put(rate * 2 * channels, 4), put(2 * channels, 2);
+    put(16, 2), tag("data"), put(dataBytes, 4);
+    for (const std::int16_t sample : samples) put(static_cast<std::uint16_t>(sample), 2);
+    return wav;
+}
+
+Bytes MonoImage(std::size_t blocks, bool endBlock = true) {
+    Bytes adpcm = EncodeAdpcm(Sine(440, blocks * 28 / 22050.0, 22050, 12000), endBlock);
+    return MakeVagImage(adpcm, 22050, "tone", false);
+}
+
+Bytes StereoImage(std::size_t blocks) {
+    const double seconds = blocks * 28 / 32000.0;
+    return MakeSterImage(EncodeAdpcm(Sine(440, seconds, 32000, 9000), false),
+                         EncodeAdpcm(Sine(660, seconds, 32000, 30000), false), 32000, "pair",
+                         false);
+}
+
+Bytes Prefix(Bytes bytes, std::size_t length) {
+    bytes.resize(length);
+    return bytes;
+}
+
+void SetBe32(Bytes& bytes, std::size_t at, std::uint32_t value) {
+    for (int i = 0; i < 4; ++i) bytes[at + i] = static_cast<std::uint8_t>(value >> (24 - 8 * i));
+}
+
+// What a correct converter writes for `image` of `held` bytes with `declared` data bytes.
+Bytes Expected(const Bytes& image, std::size_t declared) {
+    const std::size_t length = std::min(declared, image.size() - 48);
+    const bool stereo = image[0] == 'S';
+    const Samples samples = stereo ? reference::DecodeStereoStream(image.data() + 48, length)
+                                   : reference::DecodeMonoStream(image.data() + 48, length);
+    return Wav(samples, stereo ? 2 : 1, stereo ? 32000 : 22050);
+}
+
+ResultCode Convert(ByteSource& source, MemorySink& sink) {
+    return ConvertLooseImage(source, sink, "out.WAV");
+}
+
+TEST(ConvertLooseImage, WritesExactlyWhatIsDeclaredAndHeldOrNothing) {
+    struct Case {
+        const char* what;
+        Bytes image;
+        ResultCode result;
+        std::size_t declared = SIZE_MAX;  // data bytes to expect decoded, besides what is held
+    };
+    Bytes endInTheMiddle = MonoImage(40);
+    endInTheMiddle[48 + 10 * 16 + 1] = 7;
+    Bytes declaredShort = MonoImage(40, false);
+    SetBe32(declaredShort, 12, 20 * 16 + 5);
+    Bytes declaredLong = MonoImage(40, false);
+    SetBe32(declaredLong, 12, 1000 * 16);
+    Bytes stereoEnds = StereoImage(30);
+    stereoEnds[48 + 3 * 32 + 1] = 7, stereoEnds[48 + 7 * 32 + 16 + 1] = 7;
+    Bytes stereoPartial = StereoImage(30);
+    stereoPartial.resize(stereoPartial.size() - 20);
+    Bytes otherMagic = MonoImage(4), sizeZero = MonoImage(4);
+    otherMagic[3] = 'i';
+    SetBe32(sizeZero, 12, 0);
+    const std::vector<Case> cases = {
+        {"mono", MonoImage(2000), ResultCode::Ok},
+        {"mono that ends at an end block", endInTheMiddle, ResultCode::Ok},
+        {"mono declared short", declaredShort, ResultCode::Ok, 20 * 16 + 5},
+        {"mono declared beyond the file", declaredLong, ResultCode::Ok},
+        {"stereo", StereoImage(9000), ResultCode::Ok},
+        {"stereo end blocks", stereoEnds, ResultCode::Ok},
+        {"stereo with a partial pair", stereoPartial, ResultCode::Ok},
+        {"another magic", otherMagic, ResultCode::UnknownFormat},
+        {"size field 0", sizeZero, ResultCode::UnknownFormat},
+        {"no whole block", Prefix(MonoImage(1), 60), ResultCode::UnknownFormat},
+        {"no whole pair", Prefix(StereoImage(1), 79), ResultCode::UnknownFormat},
+        {"shorter than a magic", Bytes{'V', 'A'}, ResultCode::UnknownFormat},
+        {"empty", Bytes{}, ResultCode::ReadFailed},
+    };
+    for (const Case& c : cases) {
+        MemorySource source(c.image.data(), c.image.size());
+        MemorySink sink;
+        EXPECT_EQ(Convert(source, sink), c.result) << c.what;
+        if (c.result != ResultCode::Ok) {
+            EXPECT_TRUE(sink.files.empty()) << c.what;
+            continue;
+        }
+        ASSERT_EQ(sink.files.size(), 1u) << c.what;
+        EXPECT_TRUE(sink.files["out.WAV"] == Expected(c.image, c.declared)) << c.what;
+    }
+}
+
+TEST(ConvertLooseImage, AFailedWriteCommitOrReadLeavesNothing) {
+    const Bytes mono = MonoImage(40000);  // 2.2 MB of PCM: several buffer-fulls
+    const Bytes stereo = StereoImage(20000);
+    for (const Bytes* image : {&mono, &stereo}) {
+        MemorySource whole(image->data(), image->size());
+        for (int write = 1; write <= 4; ++write) {  // the header, then three buffer-fulls
+            MemorySink sink;
+            sink.failAtWrite = write;
+            EXPECT_EQ(Convert(whole, sink), ResultCode::WriteFailed) << write;
+            EXPECT_TRUE(sink.files.empty()) << write;
+        }
+        MemorySink refusing;
+        refusing.failCommit = true;
+        EXPECT_EQ(Convert(whole, refusing), ResultCode::WriteFailed);
+        MemorySink full;
+        full.createLimit = 0;
+        EXPECT_EQ(Convert(whole, full), ResultCode::WriteFailed);
+        for (const std::uint64_t readable : {std::uint64_t{2}, std::uint64_t{40}, image->size() / 2,
+                                             image->size() - 1}) {
+            CutSource shrinking(whole, readable);
+            MemorySink sink;
+            EXPECT_EQ(Convert(shrinking, sink), ResultCode::ReadFailed) << readable;
+            EXPECT_TRUE(sink.files.empty()) << readable;
+            EXPECT_LE(sink.started, 1);
+        }
+    }
+}
+
+// A file of `size` bytes that holds `head` and then zeros, counting the bytes read from it.
+class ClaimingSource final : public ByteSource {
+  public:
+    ClaimingSource(Bytes head, std::uint64_t size) : head_(std::move(head)), size_(size) {}
+    std::uint64_t Size() const override { return size_; }
+    bool ReadAt(std::uint64_t offset, void* bytes, std::size_t count) override {
+        if (!Holds(offset, count)) return false;
+        auto* out = static_cast<std::uint8_t*>(bytes);
+        for (std::size_t i = 0; i < count; ++i) {
+            out[i] = offset + i < head_.size() ? head_[offset + i] : 0;
+        }
+        bytesRead += count;
+        return true;
+    }
+    std::uint64_t bytesRead = 0;
+
+  private:
+    Bytes head_;
+    std::uint64_t size_;
+};
+
+TEST(ConvertLooseImage, CostFollowsTheSoundNotWhatTheHeaderClaims) {
+    // 3 GiB that declare 4 GiB of data, with the sound ending at its second block.
+    Bytes head = MonoImage(1);
+    SetBe32(head, 12, 0xFFFFFFF0);
+    ClaimingSource huge(head, 3ull << 30);
+    MemorySink sink;
+    EXPECT_EQ(Convert(huge, sink), ResultCode::Ok);
+    EXPECT_EQ(sink.files["out.WAV"].size(), 44u + 2 * 56);
+    EXPECT_LT(huge.bytesRead, 2u << 20);
+
+    // A stereo image whose WAV would pass 4 GiB is refused before anything is read or made.
+    Bytes stereoHead = StereoImage(1);
+    SetBe32(stereoHead, 12, 0xFFFFFF00);
+    ClaimingSource stereo(stereoHead, 9ull << 30);
+    EXPECT_EQ(Convert(stereo, sink), ResultCode::UnknownFormat);
+    EXPECT_EQ(sink.started, 1);
+    EXPECT_LT(stereo.bytesRead, 100u);
+}
+
+TEST(OutputNames, SafeNamesAndOneRegistryPerRun) {
+    const bool windows = platform::kPathSeparator == '\\';
+    const std::vector<std::pair<std::string, std::string>> safe = {
+        {"BGM01", "BGM01"}, {"../up", ".._up"}, {"a/b\\c:d", "a_b_c_d"},
+        {"..", "_"}, {std::string("t\x01x", 3), "t_x"}, {"sorvik-unfinished-1-0.tmp",
+                                                          "_sorvik-unfinished-1-0.tmp"},
+        {"CON.WAV", windows ? "_CON.WAV" : "CON.WAV"}, {"a?b", windows ? "a_b" : "a?b"},
+    };
+    for (const auto& [name, expected] : safe) EXPECT_EQ(MakeSafeFileName(name), expected) << name;
+
+    OutputNameRegistry names;
+    const bool folds = platform::kCaseInsensitiveNames;
+    const std::vector<std::pair<std::string, std::string>> claims = {
+        {"x.WAV", "x.WAV"},     {"x.WAV", "x_2.WAV"},  {"x_2.WAV", "x_2_2.WAV"},
+        {"x.WAV", "x_3.WAV"},   {"noext", "noext"},    {"noext", "noext_2"},
+        {"X.wav", folds ? "X_4.wav" : "X.wav"},
+        {"trail.", "trail."},   {"trail", platform::kIgnoresTrailingDotsAndBlanks ? "trail_2" : "trail"},
+    };
+    for (const auto& [name, expected] : claims) EXPECT_EQ(names.Claim(name), expected) << name;
+}
+
+}  // namespace
+}  // namespace sorvik::testing
