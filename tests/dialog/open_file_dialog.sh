@@ -88,8 +88,10 @@ if [ "$(cat "$work/output.txt")" != "$expected_output" ]; then
     od -c "$work/output.txt" | head -20
     exit 1
 fi
-if [ "$(head -c 4 "$work/in/tone.WAV" 2>/dev/null)" != "RIFF" ] || [ -n "$(ls -A "$work/run")" ]; then
-    echo "dialog test FAILED: the WAV is not beside the input; files:"
+# Beside the input: the WAV alone, no temporary file left over; nothing in the working folder.
+if [ "$(head -c 4 "$work/in/tone.WAV" 2>/dev/null)" != "RIFF" ] ||
+    [ "$(ls -A "$work/in")" != $'tone.WAV\ntone.vag' ] || [ -n "$(ls -A "$work/run")" ]; then
+    echo "dialog test FAILED: the WAV is not alone beside the input; files:"
     find "$work" -path "$work/wineprefix" -prune -o -type f -print
     exit 1
 fi
