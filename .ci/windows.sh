@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # The Windows flavour: cross-builds sorvik.exe for x86-64 and i686 with mingw-w64 (statically
-# linked), runs the whole x86-64 test suite under wine (once in the default Western code page and
-# once in code page 932), then drives the real dialogs on a virtual display.
+# linked) and packs each into its zip, runs the whole x86-64 test suite under wine (once in the
+# default Western code page and once in code page 932), then drives the real dialogs on a virtual
+# display.
 # Usage: .ci/windows.sh            (from anywhere; build folders go into the repository)
 set -euo pipefail
 cd "$(dirname "$0")/.."
@@ -30,6 +31,27 @@ for flavour in win64:x86_64:ON win32:i686:OFF; do
     cmake --build "build-$name"
 done
 file build-win32/sorvik.exe build-win64/sorvik.exe 2>/dev/null || true
+status=0
+
+# --- The zips ----------------------------------------------------------------------------------------
+# cpack packs what `cmake --install` puts in place into build-<name>/sorvik-<version>-<name>.zip.
+# Lists the zip and fails when it is missing or lacks the program, the README or the licence.
+check_zip() {
+    rm -f "build-$1"/sorvik-*-"$1".zip
+    (cd "build-$1" && cpack >/dev/null) || return 1
+    local zip listing
+    zip=$(find "build-$1" -maxdepth 1 -name "sorvik-*-$1.zip" | head -1)
+    [ -n "$zip" ] || { echo "cpack made no zip in build-$1"; return 1; }
+    listing=$(python3 -m zipfile -l "$zip") || return 1
+    echo "$zip holds:"
+    echo "$listing"
+    for file in sorvik.exe README.md LICENSE; do
+        grep -q "^sorvik-[^/]*-$1/$file " <<<"$listing" || { echo "$zip: $file is missing"; return 1; }
+    done
+}
+for name in win64 win32; do
+    check_zip "$name" || status=1
+done
 
 # --- The test suite under wine -----------------------------------------------------------------------
 export WINEPREFIX="$root/build-win64/wineprefix" WINEARCH=win64 WINEDEBUG=-all
@@ -48,7 +70,6 @@ stop_wine() {
 }
 trap stop_wine EXIT
 
-status=0
 # Now and then wine fails to start a test process at all: it exits within milliseconds, before
 # the program prints anything. A failed test is therefore run a second time.
 wine_ctest=(ctest --output-on-failure --timeout 300 -j "$(nproc)" --repeat until-pass:2)

@@ -1,3 +1,5 @@
+#include <cstring>
+
 #include "app/run_settings.h"
 #include "platform/platform.h"
 
@@ -10,9 +12,11 @@ bool IsOption(const char* argument) {
     return argument[0] == '-' || (argument[0] == '/' && platform::kSlashStartsOption);
 }
 
-// Applies one option (its letter is matched with case; "-tse" and the like without). Returns
-// false for an option that is not recognised; -h and -? are reported through `help`.
-bool ApplyOption(const char* argument, RunSettings& settings, bool& help) {
+// True for a one-letter option with nothing after its letter (a blank is let pass, as always).
+bool StandsAlone(const char* rest) { return rest[0] == '\0' || rest[0] == ' '; }
+
+// Applies one short option (its letter is matched with case; "-tse" and the like without).
+ParseResult ApplyShortOption(const char* argument, RunSettings& settings) {
     const char letter = argument[1];
     const char* rest = letter == '\0' ? argument + 1 : argument + 2;
     switch (letter) {
@@ -24,20 +28,30 @@ bool ApplyOption(const char* argument, RunSettings& settings, bool& help) {
             } else if (platform::CompareNoCase(rest, "bgm") == 0) {
                 settings.sections = Section::kBgm;
             } else {
-                return false;
+                return ParseResult::BadOption;
             }
-            return true;
+            return ParseResult::Run;
         case 'x':
-            if (rest[0] != '\0' && rest[0] != ' ') return false;
+            if (!StandsAlone(rest)) return ParseResult::BadOption;
             settings.decode = false;
-            return true;
+            return ParseResult::Run;
+        case 'k':
+            if (!StandsAlone(rest)) return ParseResult::BadOption;
+            settings.onFailure = FailurePolicy::KeepGoing;
+            return ParseResult::Run;
         case 'h':
         case '?':
-            help = true;
-            return false;
+            return ParseResult::Help;
         default:
-            return false;
+            return ParseResult::BadOption;
     }
+}
+
+// Applies one option: the two long ones, spelt exactly, or a short one.
+ParseResult ApplyOption(const char* argument, RunSettings& settings) {
+    if (std::strcmp(argument, "--help") == 0) return ParseResult::FullHelp;
+    if (std::strcmp(argument, "--version") == 0) return ParseResult::Version;
+    return ApplyShortOption(argument, settings);
 }
 
 void TakePlainArgument(const char* argument, RunSettings& settings) {
@@ -53,14 +67,13 @@ void TakePlainArgument(const char* argument, RunSettings& settings) {
 
 RunSettings::ParseResult RunSettings::ParseArguments(int argc, const char* const* argv) {
     for (int i = 1; i < argc; ++i) {
-        if (IsOption(argv[i])) {
-            bool help = false;
-            if (!ApplyOption(argv[i], *this, help)) {
-                return help ? ParseResult::Help : ParseResult::BadOption;
-            }
-        } else {
+        if (!IsOption(argv[i])) {
             TakePlainArgument(argv[i], *this);
+            continue;
         }
+        const ParseResult result = ApplyOption(argv[i], *this);
+        if (result == ParseResult::BadOption) rejectedOption = argv[i];
+        if (result != ParseResult::Run) return result;
     }
     return ParseResult::Run;
 }

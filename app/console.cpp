@@ -22,4 +22,14 @@ void PutLine(const char* text) { std::puts(text); }
 
 void PutChar(char character) { std::putc(character, stdout); }
 
+void PrintError(const char* format, ...) {
+    std::fflush(stdout);
+    std::fputs("sorvik: ", stderr);
+    va_list arguments;
+    va_start(arguments, format);
+    std::vfprintf(stderr, format, arguments);
+    va_end(arguments);
+    std::fputc('\n', stderr);
+}
+
 }  // namespace sorvik::console

@@ -6,17 +6,11 @@
 #include "platform/platform.h"
 
 namespace sorvik {
+namespace {
 
-void ConsoleReporter::NothingMatched(const std::string& pattern) {
-    console::Print("%s not found.\n\n", pattern.c_str());
-}
-
-void ConsoleReporter::LooseFilesStarted() { console::PutLine("decoding file(s):"); }
-
-void ConsoleReporter::LooseFileStarted(unsigned number) { console::Print("\r\t%u", number); }
-
-void ConsoleReporter::LooseFileFailed(const std::string& inputName, const std::string& outputName,
-                                      ResultCode reason) {
+// The message for one file that failed, over its running count.
+void ShowFileFailure(const std::string& inputName, const std::string& outputName,
+                     ResultCode reason) {
     switch (reason) {
         case ResultCode::OpenFailed:
             console::Print("\rCan't open %s.\n\n", inputName.c_str());
@@ -33,6 +27,21 @@ void ConsoleReporter::LooseFileFailed(const std::string& inputName, const std::s
             console::Print("\rCan't write %s.\n\n", outputName.c_str());
             break;
     }
+}
+
+}  // namespace
+
+void ConsoleReporter::NothingMatched(const std::string& pattern) {
+    console::Print("%s not found.\n\n", pattern.c_str());
+}
+
+void ConsoleReporter::LooseFilesStarted() { console::PutLine("decoding file(s):"); }
+
+void ConsoleReporter::LooseFileStarted(unsigned number) { console::Print("\r\t%u", number); }
+
+void ConsoleReporter::LooseFileFailed(const std::string& inputName, const std::string& outputName,
+                                      ResultCode reason) {
+    ShowFileFailure(inputName, outputName, reason);
 }
 
 void ConsoleReporter::SectionStarted(ArchiveSection section, const std::string& indexPath) {
@@ -57,25 +66,34 @@ void ConsoleReporter::ItemStarted(unsigned number, unsigned count) {
 void ConsoleReporter::SectionEnded() { console::PutLine("\n"); }
 
 void ConsoleReporter::IndexMissing(const std::string& indexPath) {
+    console::PrintError("index file not found: %s (it must lie beside the archive)",
+                        indexPath.c_str());
     // Asks the user to put the missing index file beside the archive.
     const std::string text =
         indexPath.substr(FileNamePart(indexPath)) + texts::kMissingIndexRequest;
     platform::ShowInformation(texts::kMissingIndexCaption, text.c_str());
 }
 
-bool ConsoleReporter::ReportExtraction(ResultCode result, const std::string& inputPath) {
+void ConsoleReporter::EntryFailed(const std::string& entryName, const std::string& outputName,
+                                  ResultCode reason) {
+    ShowFileFailure(entryName, outputName, reason);
+}
+
+void ConsoleReporter::SectionFailed(ResultCode reason) { ReportExtraction(reason); }
+
+bool ConsoleReporter::ReportExtraction(ResultCode result) {
     switch (result) {
         case ResultCode::Ok:
             return true;
         case ResultCode::UnknownFormat:
-            console::Print("%s: Unknown format.\n\n", inputPath.c_str());
+            console::Print("%s: Unknown format.\n\n", inputPath_.c_str());
             break;
         case ResultCode::OutOfMemory:
             console::PutLine("Can't allocate memory.\n");
             break;
         case ResultCode::OpenFailed:
         case ResultCode::ReadFailed:
-            console::Print("Can't read %s.\n\n", inputPath.c_str());
+            console::Print("Can't read %s.\n\n", inputPath_.c_str());
             break;
         case ResultCode::WriteFailed:
             console::PutLine("Can't write files.\n");

@@ -1,15 +1,20 @@
 #pragma once
 
 #include <string>
+#include <utility>
 
 #include "common/reporter.h"
 
 namespace sorvik {
 
-// Shows what the converters and extractors report as the console transcript, and a missing
-// index file in a message box (on standard error where there is none).
+// Shows what the converters and extractors report as the console transcript. A missing index
+// file is also explained in a message box (on standard error where there is none) and in one
+// line on standard error.
 class ConsoleReporter final : public Reporter {
   public:
+    // `inputPath`: the input as the user is shown it, named when a whole archive fails.
+    explicit ConsoleReporter(std::string inputPath) : inputPath_(std::move(inputPath)) {}
+
     void NothingMatched(const std::string& pattern) override;
     void LooseFilesStarted() override;
     void LooseFileStarted(unsigned number) override;
@@ -20,11 +25,19 @@ class ConsoleReporter final : public Reporter {
     void ItemStarted(unsigned number, unsigned count) override;
     void SectionEnded() override;
     void IndexMissing(const std::string& indexPath) override;
+    // Under -k: an entry is shown as a loose file would be; a section with the message a
+    // failed archive has.
+    void EntryFailed(const std::string& entryName, const std::string& outputName,
+                     ResultCode reason) override;
+    void SectionFailed(ResultCode reason) override;
 
     void FileWritten(const std::string&) override {}
 
     // The outcome of an archive extraction, once it has stopped; true for Ok.
-    static bool ReportExtraction(ResultCode result, const std::string& inputPath);
+    bool ReportExtraction(ResultCode result);
+
+  private:
+    std::string inputPath_;
 };
 
 }  // namespace sorvik

@@ -1,5 +1,6 @@
 #include "app/destination.h"
 
+#include <algorithm>
 #include <optional>
 
 #include "app/dialogs.h"
@@ -10,6 +11,16 @@ namespace sorvik {
 namespace {
 
 using platform::CreateDirResult;
+
+// `path` with every '/' made the platform's separator, where that is another byte ('\\' on
+// Windows, which takes both). Code pages with double-byte characters never use the byte of '/'
+// within one, so no character is changed.
+std::string WithPlatformSeparators(std::string path) {
+    if (platform::kPathSeparator != '/') {
+        std::replace(path.begin(), path.end(), '/', platform::kPathSeparator);
+    }
+    return path;
+}
 
 // Creates the parent of `path` (the path cut at its last separator); false when there is none
 // or it cannot be made.
@@ -29,7 +40,8 @@ std::string FolderOfInput(const std::string& inputPath) {
 
 }  // namespace
 
-bool CreateDirectoryTree(const std::string& path) {
+bool CreateDirectoryTree(const std::string& typedPath) {
+    const std::string path = WithPlatformSeparators(typedPath);
     switch (platform::CreateDir(path)) {
         case CreateDirResult::Created:
         case CreateDirResult::AlreadyExists:
@@ -61,7 +73,11 @@ Preparation PrepareRun(RunSettings& settings) {
     } else if (!EndsWithByte(settings.outputDir, platform::kPathSeparator)) {
         settings.outputDir += platform::kPathSeparator;
     }
-    if (!platform::IsDirectory(settings.outputDir)) CreateDirectoryTree(settings.outputDir);
+    // A destination too long for the system is not begun: none of its levels is made.
+    if (!platform::IsDirectory(settings.outputDir) &&
+        !platform::IsPathTooLong(settings.outputDir)) {
+        CreateDirectoryTree(settings.outputDir);
+    }
     return Preparation::Ready;
 }
 

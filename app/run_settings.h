@@ -2,6 +2,7 @@
 
 #include <string>
 
+#include "common/result_code.h"
 #include "common/section_mask.h"
 
 namespace sorvik {
@@ -11,16 +12,21 @@ struct RunSettings {
     enum class ParseResult {
         Run,        // the arguments were accepted; go on
         Help,       // -h or -?: show the usage text
-        BadOption,  // an option that is not recognised
+        FullHelp,   // --help: show every option
+        Version,    // --version
+        BadOption,  // an option that is not recognised (see rejectedOption)
     };
 
     std::string inputPath;  // the input as typed (may hold wildcards); empty when none was named
     std::string outputDir;  // the destination folder as typed; empty when none was named
     bool decode = true;     // false after -x: write raw sound images
     SectionMask sections = Section::kAll;
+    FailurePolicy onFailure = FailurePolicy::StopAtFirst;  // KeepGoing after -k
+    std::string rejectedOption;                            // the option as typed, after BadOption
 
-    // Takes the options and plain arguments as typed. Touches neither the file system nor the
-    // user: choosing what was not named, and preparing the destination, belong to the run.
+    // Takes the options and plain arguments as typed, up to the first one that asks for help,
+    // the version, or is not recognised. Touches neither the file system nor the user: choosing
+    // what was not named, and preparing the destination, belong to the run.
     ParseResult ParseArguments(int argc, const char* const* argv);
 };
 

@@ -55,7 +55,8 @@ bool DecodeOneFile(const std::string& folderPrefix, const std::string& name, Out
 
 }  // namespace
 
-bool DecodeVagFiles(const std::string& pattern, OutputSink& sink, Reporter& reporter) {
+bool DecodeVagFiles(const std::string& pattern, OutputSink& sink, Reporter& reporter,
+                    FailurePolicy policy) {
     const std::string folderPrefix = pattern.substr(0, FileNamePart(pattern));
     FileFinder finder(pattern.c_str());
     if (!finder.HasMatch()) {
@@ -63,10 +64,14 @@ bool DecodeVagFiles(const std::string& pattern, OutputSink& sink, Reporter& repo
         return false;
     }
     reporter.LooseFilesStarted();
+    bool allConverted = true;
     for (unsigned number = 1;; ++number) {
         reporter.LooseFileStarted(number);
-        if (!DecodeOneFile(folderPrefix, finder.Name(), sink, reporter)) return false;
-        if (!finder.Next()) return true;
+        if (!DecodeOneFile(folderPrefix, finder.Name(), sink, reporter)) {
+            allConverted = false;
+            if (policy == FailurePolicy::StopAtFirst) return false;
+        }
+        if (!finder.Next()) return allConverted;
     }
 }
 

@@ -34,8 +34,10 @@ class FileFinder {
 ResultCode ConvertLooseImage(ByteSource& source, OutputSink& sink, const std::string& outputName);
 
 // Decodes the loose sound files that `pattern` names (wildcards allowed in its last component)
-// into WAV files of the same base name, handed to `sink`. Reports the running count and the
-// first failure, which ends the batch. True when every match was converted.
-bool DecodeVagFiles(const std::string& pattern, OutputSink& sink, Reporter& reporter);
+// into WAV files of the same base name, handed to `sink`. Reports the running count and each
+// failure; the first one ends the batch unless `policy` is KeepGoing. True when every match was
+// converted.
+bool DecodeVagFiles(const std::string& pattern, OutputSink& sink, Reporter& reporter,
+                    FailurePolicy policy = FailurePolicy::StopAtFirst);
 
 }  // namespace sorvik

@@ -35,6 +35,15 @@ class Reporter {
     // A bank's index file is not where it must be.
     virtual void IndexMissing(const std::string& indexPath) = 0;
 
+    // --- Archives, when asked to keep going (FailurePolicy::KeepGoing) ---
+    // The entry `entryName` (its name in the archive) could not be read, converted or written as
+    // `outputName`, for `reason`; the section goes on with the next entry.
+    virtual void EntryFailed(const std::string& /*entryName*/, const std::string& /*outputName*/,
+                             ResultCode /*reason*/) {}
+    // A section stopped, or could not start, for `reason` (it was ended already); the extraction
+    // goes on with the next section.
+    virtual void SectionFailed(ResultCode /*reason*/) {}
+
     // --- Both ---
     // The output `name` is complete and in place.
     virtual void FileWritten(const std::string& name) = 0;

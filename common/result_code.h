@@ -13,4 +13,8 @@ enum class ResultCode : int {
     OpenFailed = 5,     // an input is missing, is not a regular file, or refused to open
 };
 
+// What a batch of loose files or an archive does when one file or entry fails: stop there (the
+// default), or report it and go on with the next one whose place is known (-k).
+enum class FailurePolicy { StopAtFirst, KeepGoing };
+
 }  // namespace sorvik

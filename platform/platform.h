@@ -43,6 +43,16 @@ std::optional<std::string> MakeAbsolute(const std::string& path);
 
 std::optional<std::string> GetCurrentDir();
 
+// True when the full form of `path` does not fit the system's path limit (Windows' 260-byte
+// buffers). Never true where paths have no such limit.
+bool IsPathTooLong(const std::string& path);
+
+// The name under which `name` stands in `folder` (a path ending in a separator, or empty for
+// the current folder): `name` itself when anything stands there under it, or else a name that
+// differs from it only in letter case (the first in byte order, when several do); nullopt when
+// there is none. Where the file system ignores case (Windows), `name` as it is.
+std::optional<std::string> FindNameIgnoringCase(const std::string& folder, const std::string& name);
+
 // True when `path` names an existing directory.
 bool IsDirectory(const std::string& path);
 

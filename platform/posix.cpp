@@ -78,6 +78,24 @@ std::optional<std::string> MakeAbsolute(const std::string& path) {
     return NormalizeAbsolute(*current + "/" + path);
 }
 
+bool IsPathTooLong(const std::string&) { return false; }
+
+std::optional<std::string> FindNameIgnoringCase(const std::string& folder,
+                                                const std::string& name) {
+    struct stat status;
+    if (::lstat((folder + name).c_str(), &status) == 0) return name;
+    DIR* directory = ::opendir(folder.empty() ? "." : folder.c_str());
+    if (directory == nullptr) return std::nullopt;
+    std::optional<std::string> found;
+    while (const dirent* entry = ::readdir(directory)) {
+        if (::strcasecmp(entry->d_name, name.c_str()) == 0 && (!found || *found > entry->d_name)) {
+            found = entry->d_name;
+        }
+    }
+    ::closedir(directory);
+    return found;
+}
+
 bool IsDirectory(const std::string& path) {
     struct stat status;
     return ::stat(path.c_str(), &status) == 0 && S_ISDIR(status.st_mode);

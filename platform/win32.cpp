@@ -102,6 +102,21 @@ std::optional<std::string> GetCurrentDir() {
     return std::string(buffer, length);
 }
 
+bool IsPathTooLong(const std::string& path) {
+    // A path that does not fit the buffers as typed is refused before it is resolved.
+    if (path.size() >= kPathBufferSize) return true;
+    char buffer[kPathBufferSize];
+    const DWORD length = ::GetFullPathNameA(path.c_str(), kPathBufferSize, buffer, nullptr);
+    // A result of the buffer's size or more is the size the full path would need.
+    return length >= kPathBufferSize ||
+           (length == 0 && ::GetLastError() == ERROR_FILENAME_EXCED_RANGE);
+}
+
+// The file system ignores case: opening the name as it is finds the file in any case.
+std::optional<std::string> FindNameIgnoringCase(const std::string&, const std::string& name) {
+    return name;
+}
+
 bool IsDirectory(const std::string& path) {
     if (path.size() >= kPathBufferSize) return false;
     const DWORD attributes = ::GetFileAttributesA(path.c_str());

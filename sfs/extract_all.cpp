@@ -2,17 +2,35 @@
 
 #include "common/heap_buffer.h"
 #include "common/path_helpers.h"
+#include "platform/platform.h"
 #include "sfs/layout.h"
 #include "sfs/sfs_extractor.h"
 
 namespace sorvik::sfs {
+namespace {
 
-IndexFilesBeside::IndexFilesBeside(const std::string& sfsPath) : folder_(sfsPath) {
-    CutLastComponent(folder_);
-    EnsureTrailingSeparator(folder_);
+// True when the run asked for `section`: the unnamed and the named effects come with -tse.
+bool IsSelected(SectionMask sections, ArchiveSection section) {
+    switch (section) {
+        case ArchiveSection::Effects:
+        case ArchiveSection::SeBank:
+            return HasSection(sections, Section::kSe);
+        case ArchiveSection::Bgm:
+            return HasSection(sections, Section::kBgm);
+        case ArchiveSection::VoiceBank:
+            return HasSection(sections, Section::kVoice);
+    }
+    return false;
 }
 
-std::string IndexFilesBeside::PathOf(const char* name) const { return folder_ + name; }
+}  // namespace
+
+IndexFilesBeside::IndexFilesBeside(const std::string& sfsPath)
+    : folder_(sfsPath.substr(0, FileNamePart(sfsPath))) {}
+
+std::string IndexFilesBeside::PathOf(const char* name) const {
+    return folder_ + platform::FindNameIgnoringCase(folder_, name).value_or(name);
+}
 
 std::unique_ptr<ByteSource> IndexFilesBeside::Open(const char* name) const {
     auto index = std::make_unique<FileSource>(PathOf(name).c_str());
@@ -20,9 +38,23 @@ std::unique_ptr<ByteSource> IndexFilesBeside::Open(const char* name) const {
     return index;
 }
 
-ResultCode SfsExtractor::SectionFailed(ResultCode result) {
-    reporter_.SectionEnded();
-    return result;
+bool SfsExtractor::GoesOnAfterSection(ResultCode reason) {
+    if (policy_ == FailurePolicy::StopAtFirst) return false;
+    reporter_.SectionFailed(reason);
+    ++failuresPassed_;
+    return true;
+}
+
+bool SfsExtractor::GoesOnAfterEntry(const std::string& entryName, const std::string& outputName,
+                                    ResultCode result) {
+    if (result == ResultCode::Ok) {
+        reporter_.FileWritten(outputName);
+        return true;
+    }
+    if (policy_ == FailurePolicy::StopAtFirst) return false;
+    reporter_.EntryFailed(entryName, outputName, result);
+    ++failuresPassed_;
+    return true;
 }
 
 ResultCode SfsExtractor::ExtractAll(const std::string& sfsPath) {
@@ -39,29 +71,43 @@ ResultCode SfsExtractor::ExtractAll(ByteSource& archive, const std::string& arch
     sink_.Claim(archiveName);
     sink_.Claim(kSeIndexName);
     sink_.Claim(kVoiceIndexName);
-    if (HasSection(sections_, Section::kSe)) {
-        HeapBuffer block;
-        if (!block.Grow(kEffectsBlockSize)) return ResultCode::OutOfMemory;
-        if (!archive.ReadAt(kEffectsBlockOffset, block.Data(), kEffectsBlockSize)) {
-            return ResultCode::ReadFailed;
-        }
-        MemorySource effects(block.Data(), kEffectsBlockSize);
-        const ResultCode result = ExtractEffects(effects);
-        if (result != ResultCode::Ok) return SectionFailed(result);
-    }
-    if (HasSection(sections_, Section::kBgm)) {
-        const ResultCode result = ExtractBgm(archive);
-        if (result != ResultCode::Ok) return SectionFailed(result);
-    }
-    if (HasSection(sections_, Section::kSe)) {
-        const ResultCode result = ExtractBank(archive, indexFiles, ArchiveSection::SeBank);
-        if (result != ResultCode::Ok) return SectionFailed(result);
-    }
-    if (HasSection(sections_, Section::kVoice)) {
-        const ResultCode result = ExtractBank(archive, indexFiles, ArchiveSection::VoiceBank);
-        if (result != ResultCode::Ok) return SectionFailed(result);
+    for (const ArchiveSection section : {ArchiveSection::Effects, ArchiveSection::Bgm,
+                                         ArchiveSection::SeBank, ArchiveSection::VoiceBank}) {
+        if (!IsSelected(sections_, section)) continue;
+        const ResultCode result = ExtractSection(archive, indexFiles, section);
+        if (result != ResultCode::Ok && !GoesOnAfterSection(result)) return result;
     }
     return ResultCode::Ok;
+}
+
+ResultCode SfsExtractor::ExtractSection(ByteSource& archive, const IndexFiles& indexFiles,
+                                        ArchiveSection section) {
+    ResultCode result = ResultCode::Ok;
+    switch (section) {
+        case ArchiveSection::Effects:
+            return ExtractEffectsBlock(archive);
+        case ArchiveSection::Bgm:
+            result = ExtractBgm(archive);
+            break;
+        case ArchiveSection::SeBank:
+        case ArchiveSection::VoiceBank:
+            result = ExtractBank(archive, indexFiles, section);
+            break;
+    }
+    if (result != ResultCode::Ok) reporter_.SectionEnded();
+    return result;
+}
+
+ResultCode SfsExtractor::ExtractEffectsBlock(ByteSource& archive) {
+    HeapBuffer block;
+    if (!block.Grow(kEffectsBlockSize)) return ResultCode::OutOfMemory;
+    if (!archive.ReadAt(kEffectsBlockOffset, block.Data(), kEffectsBlockSize)) {
+        return ResultCode::ReadFailed;
+    }
+    MemorySource effects(block.Data(), kEffectsBlockSize);
+    const ResultCode result = ExtractEffects(effects);
+    if (result != ResultCode::Ok) reporter_.SectionEnded();
+    return result;
 }
 
 }  // namespace sorvik::sfs

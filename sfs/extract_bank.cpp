@@ -38,6 +38,17 @@ bool ReadEntry(ByteSource& index, unsigned number, std::string& name, std::uint3
 
 }  // namespace
 
+ResultCode SfsExtractor::WriteBankImage(ByteSource& archive, std::uint64_t& offset,
+                                        std::string& name) {
+    std::uint64_t found = offset;
+    ArchivedImage image;
+    const ResultCode result = FindImage(archive, found, ImageKind::Mono, image);
+    if (result != ResultCode::Ok) return result;
+    offset = found;
+    name = sink_.Claim(name);
+    return images_.WriteImage(archive, image, ImageKind::Mono, sink_, name);
+}
+
 ResultCode SfsExtractor::ExtractBank(ByteSource& archive, const IndexFiles& indexFiles,
                                      ArchiveSection bank) {
     const bool effects = bank == ArchiveSection::SeBank;
@@ -57,14 +68,13 @@ ResultCode SfsExtractor::ExtractBank(ByteSource& archive, const IndexFiles& inde
         reporter_.ItemStarted(k, count);
         std::string entryName;
         std::uint32_t span = 0;
+        // An index shorter than its count holds no entry after this one either: the bank ends.
         if (!ReadEntry(*index, k, entryName, span)) return ResultCode::UnknownFormat;
-        ArchivedImage entry;
-        const ResultCode found = FindImage(archive, offset, ImageKind::Mono, entry);
-        if (found != ResultCode::Ok) return found;
-        const std::string name = sink_.Claim(images_.NameForEntry(MakeSafeFileName(entryName)));
-        const ResultCode written = images_.WriteImage(archive, entry, ImageKind::Mono, sink_, name);
-        if (written != ResultCode::Ok) return written;
-        reporter_.FileWritten(name);
+        const std::string safeName = MakeSafeFileName(entryName);
+        std::string name = images_.NameForEntry(safeName);
+        const ResultCode result = WriteBankImage(archive, offset, name);
+        if (!GoesOnAfterEntry(safeName, name, result)) return result;
+        // The index gives the next place, whether this image was found or not.
         offset = RoundUpToSector(offset + span);
     }
     reporter_.SectionEnded();

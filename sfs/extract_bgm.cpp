@@ -21,14 +21,15 @@ ResultCode SfsExtractor::ExtractBgm(ByteSource& archive) {
     std::uint64_t offset = kBgmOffset;
     for (unsigned k = 1; k <= kBgmTrackCount; ++k) {
         reporter_.ItemStarted(k, kBgmTrackCount);
+        // The next track's place follows from this one's size: one not found ends the music.
         ArchivedImage track;
-        ResultCode result = FindImage(archive, offset, ImageKind::Stereo, track);
-        if (result != ResultCode::Ok) return result;
-        const std::string name =
-            sink_.Claim(images_.NameFor(MakeSafeFileName(TrackName(track.header))));
-        result = images_.WriteImage(archive, track, ImageKind::Stereo, sink_, name);
-        if (result != ResultCode::Ok) return result;
-        reporter_.FileWritten(name);
+        const ResultCode found = FindImage(archive, offset, ImageKind::Stereo, track);
+        if (found != ResultCode::Ok) return found;
+        const std::string stem = MakeSafeFileName(TrackName(track.header));
+        const std::string name = sink_.Claim(images_.NameFor(stem));
+        const ResultCode result =
+            images_.WriteImage(archive, track, ImageKind::Stereo, sink_, name);
+        if (!GoesOnAfterEntry(stem, name, result)) return result;
         // The next header is looked for after the data; the header's own bytes are not counted.
         offset = RoundUpToSector(offset + track.dataBytes);
     }

@@ -27,8 +27,7 @@ ResultCode SfsExtractor::ExtractEffects(ByteSource& block) {
         const std::string name = sink_.Claim(images_.NameFor(stem));
         const ResultCode result =
             images_.WriteEffect(block, position, blockCount, stem, sink_, name);
-        if (result != ResultCode::Ok) return result;
-        reporter_.FileWritten(name);
+        if (!GoesOnAfterEntry(stem, name, result)) return result;
         position += blockCount * kAdpcmBlockSize;
     }
     reporter_.SectionEnded();

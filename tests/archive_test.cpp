@@ -9,11 +9,13 @@
 #include <string>
 #include <vector>
 
+#include "platform/platform.h"
 #include "sfs/sfs_extractor.h"
 #include "tests/support/adpcm_encoder.h"
 #include "tests/support/archive_generator.h"
 #include "tests/support/memory_io.h"
 #include "tests/support/reference_decoder.h"
+#include "tests/support/test_files.h"
 
 namespace sorvik::testing {
 namespace {
@@ -25,6 +27,7 @@ struct Extraction {
     MemorySink sink;
     RecordingReporter reporter;
     std::uint64_t bytesRead = 0;
+    unsigned failuresPassed = 0;
 };
 
 // Counts what is read, to show that work follows the bytes used.
@@ -43,16 +46,18 @@ class CountingSource final : public ByteSource {
 };
 
 void Extract(const ArchiveContents& contents, bool decode, Extraction& run,
-             SectionMask sections = Section::kAll) {
+             SectionMask sections = Section::kAll,
+             FailurePolicy policy = FailurePolicy::StopAtFirst) {
     const ArchiveImage image = LayOutArchive(contents);
     SparseSource sparse(image);
     CountingSource archive(sparse);
     const sfs::RawImages raw;
     const sfs::DecodedImages decoded;
     sfs::SfsExtractor extractor(decode ? static_cast<const sfs::ImageOutput&>(decoded) : raw,
-                                sections, run.sink, run.reporter);
+                                sections, run.sink, run.reporter, policy);
     run.result = extractor.ExtractAll(archive, "SOUND.SFS", ArchiveIndexFiles(image));
     run.bytesRead = archive.bytesRead;
+    run.failuresPassed = extractor.FailuresPassed();
 }
 
 Names FileNames(const MemorySink& sink) {
@@ -140,32 +145,34 @@ TEST(Archive, NamesFromTheArchiveStayBareAndNeverRepeat) {
     }
 }
 
-TEST(Archive, DamageStopsAtTheFirstFailureAndKeepsWhatWasDone) {
+TEST(Archive, DamageStopsAtTheFirstFailureOrIsGonePastWhenAsked) {
     struct Case {
         const char* what;
         void (*damage)(ArchiveContents&);
         ResultCode result;
         std::size_t files;   // written before the failure
         Names lastEvents;    // how the run ended
+        std::size_t keptGoing;  // written when keeping going: past each entry whose place is known
+        unsigned failures;      // gone past then
     };
     const std::vector<Case> cases = {
         {"missing index", [](ArchiveContents& c) { c.seBank.writeIndex = false; },
-         ResultCode::ReadFailed, 22 + 38, {"missing LMVSE.000", "end"}},
+         ResultCode::ReadFailed, 22 + 38, {"missing LMVSE.000", "end"}, 22 + 38 + 4, 1},
         {"index count beyond its entries", [](ArchiveContents& c) { c.voiceBank.entryCountField = 9; },
-         ResultCode::UnknownFormat, 22 + 38 + 5 + 4, {"wrote V_0003.WAV", "5/9", "end"}},
+         ResultCode::UnknownFormat, 22 + 38 + 5 + 4, {"wrote V_0003.WAV", "5/9", "end"}, 69, 1},
         {"archive cut in the effects block", [](ArchiveContents& c) { c.fileSize = 400000; },
-         ResultCode::ReadFailed, 0, {}},
+         ResultCode::ReadFailed, 0, {}, 0, 1 + 1 + 5 + 4},
         {"archive cut in the music", [](ArchiveContents& c) { c.fileSize = 878592 + 2 * 2048 + 100; },
-         ResultCode::ReadFailed, 22 + 2, {"3/38", "end"}},
+         ResultCode::ReadFailed, 22 + 2, {"3/38", "end"}, 22 + 2, 1 + 5 + 4},
         {"track of another kind, and the next sector too",
          [](ArchiveContents& c) { c.tracks[5].image[0] = c.tracks[6].image[0] = 'X'; },
-         ResultCode::UnknownFormat, 22 + 5, {"6/38", "end"}},
+         ResultCode::UnknownFormat, 22 + 5, {"6/38", "end"}, 22 + 5 + 5 + 4, 1},
         {"track claiming data past the end",
          [](ArchiveContents& c) { c.fileSize = 221110272 + 400000, c.tracks[37].image[7] = 0x7F; },
-         ResultCode::ReadFailed, 22 + 37, {"38/38", "end"}},
+         ResultCode::ReadFailed, 22 + 37, {"38/38", "end"}, 22 + 37 + 5, 1 + 4},
         {"effects without enough end blocks",
          [](ArchiveContents& c) { c.effectsBlock.assign(519680, 0x11); },
-         ResultCode::UnknownFormat, 1, {"2/22", "end"}},
+         ResultCode::UnknownFormat, 1, {"2/22", "end"}, 1 + 38 + 5 + 4, 1},
     };
     for (const Case& c : cases) {
         ArchiveContents contents = MakeArchiveContents();
@@ -177,6 +184,11 @@ TEST(Archive, DamageStopsAtTheFirstFailureAndKeepsWhatWasDone) {
         const Names& events = run.reporter.events;
         const std::size_t tail = std::min(events.size(), c.lastEvents.size());
         EXPECT_EQ(Names(events.end() - tail, events.end()), c.lastEvents) << c.what;
+        Extraction kept;
+        Extract(contents, true, kept, Section::kAll, FailurePolicy::KeepGoing);
+        EXPECT_EQ(kept.result, ResultCode::Ok) << c.what;
+        EXPECT_EQ(kept.sink.files.size(), c.keptGoing) << c.what;
+        EXPECT_EQ(kept.failuresPassed, c.failures) << c.what;
     }
 }
 
@@ -189,6 +201,10 @@ TEST(Archive, AFailingDiskStopsTheRunAndLeavesNoPartialFile) {
         EXPECT_EQ(run.result, ResultCode::WriteFailed);
         EXPECT_EQ(run.sink.files.size(), static_cast<std::size_t>(run.sink.started - 1));
         EXPECT_EQ(run.reporter.events.back(), "end");
+        Extraction kept;  // going past the file that failed
+        kept.sink.failAtWrite = 30;
+        Extract(contents, decode, kept, Section::kAll, FailurePolicy::KeepGoing);
+        EXPECT_EQ(kept.sink.files.size(), 22u + 38 + 5 + 4 - 1);
     }
 }
 
@@ -207,6 +223,19 @@ TEST(Archive, ATrackClaimingGigabytesCostsOnlyWhatItHolds) {
     Extract(contents, true, run, Section::kBgm);
     EXPECT_EQ(run.sink.files["BGM00.WAV"].size(), 44u + 112);
     EXPECT_LT(run.bytesRead, 1u << 20);
+}
+
+TEST(Archive, IndexFilesLieBesideAnArchiveNamedWithoutAFolder) {
+    TempDir folder;  // the current folder, holding one index file in lower case
+    WriteBytes(folder.Path() / "lmvse.000", {});
+    const fs::path previous = fs::current_path();
+    fs::current_path(folder.Path());
+    const sfs::IndexFilesBeside indexFiles("SOUND.SFS");
+    const bool caseBlind = platform::kCaseInsensitiveNames;
+    EXPECT_EQ(indexFiles.PathOf("LMVSE.000"), caseBlind ? "LMVSE.000" : "lmvse.000");
+    EXPECT_EQ(indexFiles.PathOf("LMVVOICE.000"), "LMVVOICE.000");
+    EXPECT_NE(indexFiles.Open("LMVSE.000"), nullptr);
+    fs::current_path(previous);
 }
 
 }  // namespace

@@ -88,6 +88,7 @@ struct CliCase {
     std::string transcript;  // as for Scene::Native
     int exitStatus;
     Names files;  // every file below the scene afterwards, besides the two inputs
+    std::string errors = "";  // standard error, as the transcript
     std::function<void(Scene&)> prepare = nullptr;
 };
 
@@ -97,48 +98,67 @@ TEST(CommandLine, TranscriptsStatusesAndFiles) {
     auto put = [](const char* name, Bytes bytes) {
         return [name, bytes](Scene& scene) { scene.Put(name, bytes); };
     };
+    auto unknown = [](const std::string& option) {
+        return "sorvik: unknown option '" + option + "'\n";
+    };
+    const std::string longName(300, 'n'), tooLong = "sorvik: path too long for Windows: ";
     Bytes otherMagic = Mono(), sizeZero = Mono();
     otherMagic[3] = 'i';
     std::fill(sizeZero.begin() + 12, sizeZero.begin() + 16, 0);
-    const std::vector<CliCase> cases = {
+    std::vector<CliCase> cases = {
         {{"in|a.vag"}, Started("{IN}") + kDone, 0, {"in/a.WAV"}},
         {{"in|*.vag", "out|x|y"},
          Started("out|x|y|") + "decoding file(s):\n\r\t1\r\t2\nfinished!\n", 0,
          {"out/x/y/a.WAV", "out/x/y/b.b.WAV"}},
         {{"in|none*.vag"}, Started("{IN}") + "{IN}none*.vag not found.\n\n\nfinished!\n", 1, {}},
         {{"in|notes.txt"}, Started("{IN}") + "{IN}notes.txt: Unknown format.\n\n\nfinished!\n", 1,
-         {"in/notes.txt"}, put("in/notes.txt", {1, 2, 3})},
+         {"in/notes.txt"}, "", put("in/notes.txt", {1, 2, 3})},
         {{"-h"}, usage, 0, {}},
         {{"-?", "in|a.vag"}, usage, 0, {}},
-        {{"-q"}, usage, 2, {}},
-        {{"-TSE", "in|a.vag"}, usage, 2, {}},
-        {{"-X", "in|a.vag"}, usage, 2, {}},
-        {{"-xy", "in|a.vag"}, usage, 2, {}},
-        {{"-t", "in|a.vag"}, usage, 2, {}},
-        {{"-tvoices", "in|a.vag"}, usage, 2, {}},
-        {{"-", "in|a.vag"}, usage, 2, {}},
-        {{"in|a.vag", "out", "-z"}, usage, 2, {}},
+        {{"-q"}, usage, 2, {}, unknown("-q")},
+        {{"-TSE", "in|a.vag"}, usage, 2, {}, unknown("-TSE")},
+        {{"-X", "in|a.vag"}, usage, 2, {}, unknown("-X")},
+        {{"-xy", "in|a.vag"}, usage, 2, {}, unknown("-xy")},
+        {{"-t", "in|a.vag"}, usage, 2, {}, unknown("-t")},
+        {{"-tvoices", "in|a.vag"}, usage, 2, {}, unknown("-tvoices")},
+        {{"-", "in|a.vag"}, usage, 2, {}, unknown("-")},
+        {{"in|a.vag", "out", "-z", "--help"}, usage, 2, {}, unknown("-z")},
+        {{"-kx", "--Help", "in|a.vag"}, usage, 2, {}, unknown("-kx")},
+        {{"-x"}, usage, 2, {}, "sorvik: no input given\n"},
+        {{"--version", "-q"}, "sorvik " SORVIK_VERSION "\n", 0, {}},
+        {{"in|a.vag", "out/x/y"}, Started("out/x/y|") + kDone, 0, {"out/x/y/a.WAV"}},
         {{"-tSE", "in|a.vag", "out"}, Started("out|") + kDone, 0, {"out/a.WAV"}},
         {{"-tbgm", "-tVoice", "-x foo", "in|a.vag", "out", "ignored"}, Started("out|") + kDone, 0,
          {"out/a.WAV"}},
         {{"", "in|a.vag"}, Started("{IN}") + kDone, 0, {"in/a.WAV"}},
         {{"in|a.vag", "taken"}, "starting...\rCan't create taken|.\n\n\nfinished!\n", 1, {"taken"},
-         put("taken", {7})},
+         "", put("taken", {7})},
         {{"in|*.vag", "out"}, failedBatch + "\r\t3\rc.vag: Unknown format.\n\n\nfinished!\n", 1,
-         {"in/c.vag", "out/a.WAV", "out/b.b.WAV"}, put("in/c.vag", otherMagic)},
+         {"in/c.vag", "out/a.WAV", "out/b.b.WAV"}, "", put("in/c.vag", otherMagic)},
         {{"in|*.vag", "out"}, failedBatch + "\r\t3\rc.vag: Unknown format.\n\n\nfinished!\n", 1,
-         {"in/c.vag", "out/a.WAV", "out/b.b.WAV"}, put("in/c.vag", sizeZero)},
+         {"in/c.vag", "out/a.WAV", "out/b.b.WAV"}, "", put("in/c.vag", sizeZero)},
         {{"in|*.vag", "out"}, failedBatch + "\r\t3\rc.vag: Unknown format.\n\n\nfinished!\n", 1,
-         {"in/c.vag", "out/a.WAV", "out/b.b.WAV"}, put("in/c.vag", {'V', 'A'})},
+         {"in/c.vag", "out/a.WAV", "out/b.b.WAV"}, "", put("in/c.vag", {'V', 'A'})},
         {{"in|*.vag", "out"}, failedBatch + "\r\t3\rCan't read c.vag.\n\n\nfinished!\n", 1,
-         {"in/c.vag", "out/a.WAV", "out/b.b.WAV"}, put("in/c.vag", {})},
+         {"in/c.vag", "out/a.WAV", "out/b.b.WAV"}, "", put("in/c.vag", {})},
         {{"in|*.vag", "out"}, failedBatch + "\r\t3\rCan't open c.vag.\n\n\nfinished!\n", 1,
-         {"out/a.WAV", "out/b.b.WAV"},
+         {"out/a.WAV", "out/b.b.WAV"}, "",
          [](Scene& scene) { fs::create_directory(scene.root.Path() / "in" / "c.vag"); }},
         {{"in|*.vag", "out"}, failedBatch + "\rCan't write b.b.WAV.\n\n\nfinished!\n", 1,
-         {"out/a.WAV"},
+         {"out/a.WAV"}, "",
          [](Scene& scene) { fs::create_directories(scene.root.Path() / "out" / "b.b.WAV"); }},
+        // The first file fails: by default nothing is converted; -k goes on past it.
+        {{"in|*.vag", "out"}, Started("out|") + "decoding file(s):\n\r\t1\r0.vag: Unknown format."
+         "\n\n\nfinished!\n", 1, {"in/0.vag"}, "", put("in/0.vag", otherMagic)},
+        {{"in|*.vag", "-k", "out"}, Started("out|") + "decoding file(s):\n\r\t1\r0.vag: Unknown "
+         "format.\n\n\r\t2\r\t3\nfinished!\n", 1, {"in/0.vag", "out/a.WAV", "out/b.b.WAV"}, "",
+         put("in/0.vag", otherMagic)},
     };
+    if (!kPosix) {  // paths whose full form does not fit Windows' 260 bytes
+        cases.push_back({{"in|" + longName}, usage, 1, {}, tooLong + "in|" + longName + "\n"});
+        cases.push_back({{"in|a.vag", longName}, "starting...\rCan't create " + longName +
+                         "|.\n\n\nfinished!\n", 1, {}, tooLong + longName + "|\n"});
+    }
     for (const CliCase& c : cases) {
         Scene scene;
         if (c.prepare) c.prepare(scene);
@@ -146,10 +166,17 @@ TEST(CommandLine, TranscriptsStatusesAndFiles) {
         const std::string what = c.arguments[0] + " " + c.transcript;
         EXPECT_EQ(run.output, Transcript(scene.Native(c.transcript))) << what;
         EXPECT_EQ(run.exitCode, c.exitStatus) << what;
+        EXPECT_EQ(run.errorOutput, Transcript(scene.Native(c.errors))) << what;
         Names files = c.files;
         files.insert(files.end(), {"in/a.vag", "in/b.b.VAG"});
         std::sort(files.begin(), files.end());
         EXPECT_EQ(scene.Files(), files) << what;
+    }
+    const RunResult help = Scene().Run({"--help"});
+    EXPECT_EQ(help.exitCode, 0);
+    for (const char* line : {"\n  -x ", "\n  -tbgm ", "\n  -tse ", "\n  -tvoice ", "\n  -k ",
+                             "\n  -h, -? ", "\n  --help ", "\n  --version ", " LMVVOICE.000 "}) {
+        EXPECT_NE(help.output.find(line), std::string::npos) << line;
     }
 }
 
@@ -191,26 +218,30 @@ TEST(CommandLine, RealFilesFromHomebrewProjects) {
     }
 }
 
-TEST(CommandLine, AnArchiveWithAMissingIndex) {
+TEST(CommandLine, AnArchiveWithAMissingIndexAndABrokenEntry) {
     Scene scene;
     ArchiveContents contents = MakeArchiveContents();
-    contents.voiceBank.writeIndex = false;
+    contents.seBank.writeIndex = false;
+    std::fill_n(contents.voiceBank.entries[1].image.begin() + 12, 4, 0);  // no sound declared
     WriteArchive(contents, scene.root.Path() / "in");
-    const RunResult run = scene.Run({"in|SOUND.SFS", "out"});
     auto count = [](int total) {
         std::string text;
         for (int i = 1; i <= total; ++i) text += "\r" + std::to_string(i) + " / " + std::to_string(total);
         return text + "\n\n";
     };
-    EXPECT_EQ(run.output,
-              Transcript(scene.Native(Started("out|") + "extracting: SFS\\SE\n" + count(22) +
-                                      "extracting: BGM\n\n" + count(38) +
-                                      "extracting: {IN}LMVSE.000\n" + count(5) +
-                                      "\n\nCan't read {IN}SOUND.SFS.\n\n\nfinished!\n")));
-    EXPECT_EQ(run.exitCode, 1);
-    EXPECT_EQ(ListFilesBelow(scene.root.Path() / "out").size(), 22u + 38 + 5);
-    if (kPosix) {
-        EXPECT_NE(run.errorOutput.find("LMVVOICE.000"), std::string::npos);
+    const std::string stopped = Started("out|") + "extracting: SFS\\SE\n" + count(22) +
+                                "extracting: BGM\n\n" + count(38) + "\n\nCan't read {IN}SOUND.SFS.\n\n";
+    const std::string keptGoing = stopped + "extracting: {IN}LMVVOICE.000\n\r1 / 4\r2 / 4"
+                                            "\rV_0001.VAG: Unknown format.\n\n\r3 / 4\r4 / 4\n\n";
+    for (const bool keepGoing : {false, true}) {
+        const RunResult run = scene.Run({"in|SOUND.SFS", "out", keepGoing ? "-k" : "ignored"});
+        EXPECT_EQ(run.output, Transcript(scene.Native((keepGoing ? keptGoing : stopped) + "\nfinished!\n")));
+        EXPECT_EQ(run.exitCode, 1);
+        EXPECT_EQ(ListFilesBelow(scene.root.Path() / "out").size(), 22u + 38 + (keepGoing ? 3 : 0));
+        // In English first; the request in Japanese follows.
+        EXPECT_EQ(run.errorOutput.find(Transcript(scene.Native(
+                      "sorvik: index file not found: {IN}LMVSE.000 (it must lie beside the archive)\n"))),
+                  0u);
     }
 }
 
