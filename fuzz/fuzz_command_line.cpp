@@ -1,24 +1,15 @@
-// The command-line parser on arbitrary argument vectors. Input: the arguments separated by zero
-// bytes (argument 0, the program's path, is added). The parser touches no files; it must accept
-// or refuse every vector without reading past an argument, and leave the settings in one of
-// the states the options can produce.
+// The command-line parser (RunSettings::ParseArguments) on arbitrary arguments; see README.md.
 
-#include <cstddef>
-#include <cstdint>
 #include <string>
 #include <vector>
 
-#include "common/run_settings.h"
-#include "fuzz/fuzz_support.h"
+#include "app/run_settings.h"
+#include "fuzz/harness.h"
 
-namespace fuzz = sorvik::fuzz;
-using ParseResult = sorvik::RunSettings::ParseResult;
+using namespace sorvik;
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-    // Each argument in a heap block of its own exact length, so reading past its terminator is
-    // caught.
-    std::vector<std::vector<char>> arguments{{'s', 'o', 'r', 'v', 'i', 'k', '\0'}};
-    arguments.emplace_back();
+    std::vector<std::vector<char>> arguments{{'s', 'o', 'r', 'v', 'i', 'k', '\0'}, {}};
     for (std::size_t i = 0; i < size; ++i) {
         arguments.back().push_back(static_cast<char>(data[i]));
         if (data[i] == 0) arguments.emplace_back();
@@ -27,19 +18,14 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     std::vector<const char*> argv;
     for (const std::vector<char>& argument : arguments) argv.push_back(argument.data());
     argv.push_back(nullptr);
-
-    sorvik::RunSettings settings;
-    const ParseResult result =
-        settings.ParseArguments(static_cast<int>(argv.size() - 1), argv.data());
-    if (result == ParseResult::Cancelled) fuzz::Fail("the parser asked nobody");
-    const sorvik::SectionMask sections = settings.sections;
-    if (sections != sorvik::Section::kAll && sections != sorvik::Section::kSe &&
-        sections != sorvik::Section::kVoice && sections != sorvik::Section::kBgm) {
-        fuzz::Fail("sections hold a value no option gives");
-    }
-    // The input and the destination come from plain arguments only, never from an option.
-    for (const std::string* path : {&settings.inputPath, &settings.outputDir}) {
-        if (!path->empty() && (*path)[0] == '-') fuzz::Fail("an option taken as a path");
+    RunSettings settings;
+    settings.ParseArguments(static_cast<int>(argv.size() - 1), argv.data());
+    const SectionMask sections = settings.sections;
+    fuzz::Expect(sections == Section::kAll || sections == Section::kSe ||
+                     sections == Section::kVoice || sections == Section::kBgm,
+                 "sections no option gives");
+    for (const std::string& path : {settings.inputPath, settings.outputDir}) {
+        fuzz::Expect(path.empty() || path[0] != '-', "an option taken as a path: " + path);
     }
     return 0;
 }

@@ -70,19 +70,19 @@ void DecodeBlock(const std::uint8_t* block, History& history, std::int16_t* out,
     history.s2 = s2;
 }
 
-std::vector<std::int16_t> DecodeMonoBlocks(const std::uint8_t* data, std::size_t blockCount) {
-    std::vector<std::int16_t> samples(blockCount * kSamplesPerBlock, 0);
+void DecodeMonoBlocks(const std::uint8_t* data, std::size_t blockCount,
+                      std::vector<std::int16_t>& samples) {
+    samples.assign(blockCount * kSamplesPerBlock, 0);
     History history;
     for (std::size_t i = 0; i < blockCount; ++i) {
         const std::uint8_t* block = data + i * kBlockSize;
         if (!IsEndBlock(block)) DecodeBlock(block, history, &samples[i * kSamplesPerBlock], 1);
     }
-    return samples;
 }
 
-std::vector<std::int16_t> DecodeStereoPairs(const std::uint8_t* data, std::size_t pairCount) {
-    std::vector<std::int16_t> samples;
-    samples.reserve(pairCount * 2 * kSamplesPerBlock);
+void DecodeStereoPairs(const std::uint8_t* data, std::size_t pairCount,
+                       std::vector<std::int16_t>& samples) {
+    samples.clear();
     History left;
     History right;
     std::array<std::int16_t, 2 * kSamplesPerBlock> frames{};
@@ -101,7 +101,6 @@ std::vector<std::int16_t> DecodeStereoPairs(const std::uint8_t* data, std::size_
         }
         samples.insert(samples.end(), frames.begin(), frames.end());
     }
-    return samples;
 }
 
 std::vector<std::int16_t> DecodeMonoStream(const std::uint8_t* data, std::size_t length) {
@@ -112,11 +111,15 @@ std::vector<std::int16_t> DecodeMonoStream(const std::uint8_t* data, std::size_t
             break;
         }
     }
-    return DecodeMonoBlocks(data, blockCount);
+    std::vector<std::int16_t> samples;
+    DecodeMonoBlocks(data, blockCount, samples);
+    return samples;
 }
 
 std::vector<std::int16_t> DecodeStereoStream(const std::uint8_t* data, std::size_t length) {
-    return DecodeStereoPairs(data, length / (2 * kBlockSize));
+    std::vector<std::int16_t> samples;
+    DecodeStereoPairs(data, length / (2 * kBlockSize), samples);
+    return samples;
 }
 
 }  // namespace sorvik::testing::reference

@@ -18,12 +18,16 @@ struct History {
 void DecodeBlock(const std::uint8_t* block, History& history, std::int16_t* out,
                  std::size_t stride);
 
-// `blockCount` mono blocks; an end block gives 28 zeros, keeps the history and does not stop.
-std::vector<std::int16_t> DecodeMonoBlocks(const std::uint8_t* data, std::size_t blockCount);
+// `blockCount` mono blocks into `samples`, in place of what it held (its memory is reused); an
+// end block gives 28 zeros, keeps the history and does not stop.
+void DecodeMonoBlocks(const std::uint8_t* data, std::size_t blockCount,
+                      std::vector<std::int16_t>& samples);
 
-// `pairCount` stereo block pairs as interleaved frames, with the end-block rules of a stereo
-// stream: a left end block silences the left samples of its pair, a right end block both.
-std::vector<std::int16_t> DecodeStereoPairs(const std::uint8_t* data, std::size_t pairCount);
+// `pairCount` stereo block pairs as interleaved frames into `samples`, in the same way, with the
+// end-block rules of a stereo stream: a left end block silences the left samples of its pair, a
+// right end block both.
+void DecodeStereoPairs(const std::uint8_t* data, std::size_t pairCount,
+                       std::vector<std::int16_t>& samples);
 
 // A mono stream of `length` bytes: whole blocks up to and including the first end block.
 std::vector<std::int16_t> DecodeMonoStream(const std::uint8_t* data, std::size_t length);
