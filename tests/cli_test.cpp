@@ -180,27 +180,6 @@ TEST(CommandLine, TranscriptsStatusesAndFiles) {
     }
 }
 
-// What a correct converter writes for a loose mono image, by the reference decoder.
-Bytes ExpectedMonoWav(const Bytes& image) {
-    const std::uint32_t declared = image[12] << 24 | image[13] << 16 | image[14] << 8 | image[15];
-    const std::size_t length = std::min<std::size_t>(declared, image.size() - 48);
-    const std::vector<std::int16_t> samples = reference::DecodeMonoStream(image.data() + 48, length);
-    const std::uint32_t rate = image[16] << 24 | image[17] << 16 | image[18] << 8 | image[19];
-    Bytes wav(44);
-    const auto put = [&wav](std::size_t at, std::uint32_t value, int bytes) {
-        for (int i = 0; i < bytes; ++i) wav[at + i] = static_cast<std::uint8_t>(value >> 8 * i);
-    };
-    std::copy_n("RIFF----WAVEfmt ", 16, wav.begin());
-    std::copy_n("data", 4, wav.begin() + 36);
-    const std::uint32_t dataBytes = static_cast<std::uint32_t>(samples.size() * 2);
-    put(4, dataBytes + 36, 4), put(16, 16, 4), put(20, 1, 2), put(22, 1, 2), put(24, rate, 4);
-    put(28, rate * 2, 4), put(32, 2, 2), put(34, 16, 2), put(40, dataBytes, 4);
-    for (const std::int16_t sample : samples) {
-        wav.push_back(static_cast<std::uint8_t>(sample)), wav.push_back(static_cast<std::uint8_t>(sample >> 8));
-    }
-    return wav;
-}
-
 TEST(CommandLine, RealFilesFromHomebrewProjects) {
     Scene scene;
     fs::copy(fs::path(SORVIK_SOURCE_DIR) / "tests" / "data", scene.root.Path() / "real");
@@ -213,7 +192,7 @@ TEST(CommandLine, RealFilesFromHomebrewProjects) {
     for (const char* name : {"nolibgs_hello", "nolibgs_hello_poly", "nolibgs_poly",
                              "psn00bsdk_3dfx", "psn00bsdk_proyt"}) {
         EXPECT_TRUE(scene.Read(std::string("out/") + name + ".WAV") ==
-                    ExpectedMonoWav(scene.Read(std::string("real/") + name + ".vag")))
+                    reference::ExpectedWav(scene.Read(std::string("real/") + name + ".vag")))
             << name;
     }
 }
@@ -259,7 +238,7 @@ TEST(FileSystem, LinksAtOutputNamesAreReplacedNotWrittenThrough) {
     EXPECT_EQ(run.exitCode, 0);
     EXPECT_TRUE(scene.Read("in/a.vag") == Mono());
     EXPECT_TRUE(scene.Read("outside.WAV") == outside);
-    EXPECT_TRUE(scene.Read("in/a.WAV") == ExpectedMonoWav(Mono()));
+    EXPECT_TRUE(scene.Read("in/a.WAV") == reference::ExpectedWav(Mono()));
     EXPECT_FALSE(fs::is_symlink(in / "b.b.WAV"));
 }
 
@@ -336,7 +315,7 @@ TEST(FileSystem, AKilledRunKeepsTheCompleteFileOfTheRunBefore) {
     ::kill(child, SIGKILL);
     ::waitpid(child, nullptr, 0);
     const Bytes after = scene.Read("in/long.WAV");
-    EXPECT_TRUE(after == before || after == ExpectedMonoWav(image));
+    EXPECT_TRUE(after == before || after == reference::ExpectedWav(image));
     for (const std::string& name : scene.Files()) {
         if (name.rfind("in/sorvik-unfinished-", 0) == 0) continue;  // what a kill may leave
         EXPECT_TRUE(name == "in/long.WAV" || fs::path(name).extension() != ".WAV") << name;
@@ -348,8 +327,8 @@ TEST(FileSystem, NamesThatDifferOnlyInCaseGetTwoOutputs) {
     scene.Put("in/a.VAG", Mono(880));
     const RunResult run = scene.Run({"in|*.vag", "out"});
     EXPECT_EQ(run.exitCode, 0);
-    EXPECT_TRUE(scene.Read("out/a.WAV") == ExpectedMonoWav(Mono(880)));
-    EXPECT_TRUE(scene.Read("out/a_2.WAV") == ExpectedMonoWav(Mono()));
+    EXPECT_TRUE(scene.Read("out/a.WAV") == reference::ExpectedWav(Mono(880)));
+    EXPECT_TRUE(scene.Read("out/a_2.WAV") == reference::ExpectedWav(Mono()));
 }
 
 #endif

@@ -19,23 +19,6 @@
 namespace sorvik::testing {
 namespace {
 
-using Samples = std::vector<std::int16_t>;
-
-// A 16-bit PCM WAV file, built here independently of the program's own header code.
-Bytes Wav(const Samples& samples, std::uint16_t channels, std::uint32_t rate) {
-    Bytes wav;
-    const auto put = [&wav](std::uint32_t value, int bytes) {
-        for (int i = 0; i < bytes; ++i) wav.push_back(static_cast<std::uint8_t>(value >> 8 * i));
-    };
-    const auto tag = [&wav](const char* text) { wav.insert(wav.end(), text, text + 4); };
-    const std::uint32_t dataBytes = static_cast<std::uint32_t>(samples.size() * 2);
-    tag("RIFF"), put(dataBytes + 36, 4), tag("WAVE"), tag("fmt "), put(16, 4), put(1, 2);
-    put(channels, 2), put(rate, 4), put(rate * 2 * channels, 4), put(2 * channels, 2);
-    put(16, 2), tag("data"), put(dataBytes, 4);
-    for (const std::int16_t sample : samples) put(static_cast<std::uint16_t>(sample), 2);
-    return wav;
-}
-
 Bytes MonoImage(std::size_t blocks, bool endBlock = true) {
     Bytes adpcm = EncodeAdpcm(Sine(440, blocks * 28 / 22050.0, 22050, 12000), endBlock);
     return MakeVagImage(adpcm, 22050, "tone", false);
@@ -57,15 +40,6 @@ void SetBe32(Bytes& bytes, std::size_t at, std::uint32_t value) {
     for (int i = 0; i < 4; ++i) bytes[at + i] = static_cast<std::uint8_t>(value >> (24 - 8 * i));
 }
 
-// What a correct converter writes for `image` of `held` bytes with `declared` data bytes.
-Bytes Expected(const Bytes& image, std::size_t declared) {
-    const std::size_t length = std::min(declared, image.size() - 48);
-    const bool stereo = image[0] == 'S';
-    const Samples samples = stereo ? reference::DecodeStereoStream(image.data() + 48, length)
-                                   : reference::DecodeMonoStream(image.data() + 48, length);
-    return Wav(samples, stereo ? 2 : 1, stereo ? 32000 : 22050);
-}
-
 ResultCode Convert(ByteSource& source, MemorySink& sink) {
     return ConvertLooseImage(source, sink, "out.WAV");
 }
@@ -75,7 +49,6 @@ TEST(ConvertLooseImage, WritesExactlyWhatIsDeclaredAndHeldOrNothing) {
         const char* what;
         Bytes image;
         ResultCode result;
-        std::size_t declared = SIZE_MAX;  // data bytes to expect decoded, besides what is held
     };
     Bytes endInTheMiddle = MonoImage(40);
     endInTheMiddle[48 + 10 * 16 + 1] = 7;
@@ -93,7 +66,7 @@ TEST(ConvertLooseImage, WritesExactlyWhatIsDeclaredAndHeldOrNothing) {
     const std::vector<Case> cases = {
         {"mono", MonoImage(2000), ResultCode::Ok},
         {"mono that ends at an end block", endInTheMiddle, ResultCode::Ok},
-        {"mono declared short", declaredShort, ResultCode::Ok, 20 * 16 + 5},
+        {"mono declared short", declaredShort, ResultCode::Ok},
         {"mono declared beyond the file", declaredLong, ResultCode::Ok},
         {"stereo", StereoImage(9000), ResultCode::Ok},
         {"stereo end blocks", stereoEnds, ResultCode::Ok},
@@ -114,7 +87,7 @@ TEST(ConvertLooseImage, WritesExactlyWhatIsDeclaredAndHeldOrNothing) {
             continue;
         }
         ASSERT_EQ(sink.files.size(), 1u) << c.what;
-        EXPECT_TRUE(sink.files["out.WAV"] == Expected(c.image, c.declared)) << c.what;
+        EXPECT_TRUE(sink.files["out.WAV"] == reference::ExpectedWav(c.image)) << c.what;
     }
 }
 

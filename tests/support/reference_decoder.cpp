@@ -1,5 +1,7 @@
 #include "tests/support/reference_decoder.h"
 
+#include <algorithm>
+
 #include <array>
 
 namespace sorvik::testing::reference {
@@ -120,6 +122,37 @@ std::vector<std::int16_t> DecodeStereoStream(const std::uint8_t* data, std::size
     std::vector<std::int16_t> samples;
     DecodeStereoPairs(data, length / (2 * kBlockSize), samples);
     return samples;
+}
+
+namespace {
+
+std::uint32_t Be32(const std::uint8_t* bytes) {
+    return std::uint32_t{bytes[0]} << 24 | bytes[1] << 16 | bytes[2] << 8 | bytes[3];
+}
+
+}  // namespace
+
+std::vector<std::uint8_t> ExpectedWav(const std::vector<std::uint8_t>& image) {
+    const bool stereo = image[0] == 'S';
+    const std::uint16_t channels = stereo ? 2 : 1;
+    const std::size_t length = std::min<std::size_t>(std::size_t{Be32(&image[12])} * channels,
+                                                     image.size() - 48);
+    const std::vector<std::int16_t> samples = stereo ? DecodeStereoStream(&image[48], length)
+                                                     : DecodeMonoStream(&image[48], length);
+    const std::uint32_t rate = Be32(&image[16]);
+    const auto dataBytes = static_cast<std::uint32_t>(samples.size() * 2);
+    std::vector<std::uint8_t> wav;
+    const auto put = [&wav](std::uint32_t value, int bytes) {
+        for (int i = 0; i < bytes; ++i) wav.push_back(static_cast<std::uint8_t>(value >> 8 * i));
+    };
+    const auto tag = [&wav](const char* text) {
+        for (int i = 0; i < 4; ++i) wav.push_back(static_cast<std::uint8_t>(text[i]));
+    };
+    tag("RIFF"), put(dataBytes + 36, 4), tag("WAVE"), tag("fmt "), put(16, 4), put(1, 2);
+    put(channels, 2), put(rate, 4), put(rate * 2 * channels, 4), put(2 * channels, 2), put(16, 2);
+    tag("data"), put(dataBytes, 4);
+    for (const std::int16_t sample : samples) put(static_cast<std::uint16_t>(sample), 2);
+    return wav;
 }
 
 }  // namespace sorvik::testing::reference

@@ -35,4 +35,9 @@ std::vector<std::int16_t> DecodeMonoStream(const std::uint8_t* data, std::size_t
 // A stereo stream of `length` bytes: every whole block pair.
 std::vector<std::int16_t> DecodeStereoStream(const std::uint8_t* data, std::size_t length);
 
+// The WAV file a correct converter writes for a whole "VAGp" or "STER" image: the data that is
+// both declared by its header and held, decoded; the header built here independently of the
+// program's.
+std::vector<std::uint8_t> ExpectedWav(const std::vector<std::uint8_t>& image);
+
 }  // namespace sorvik::testing::reference
