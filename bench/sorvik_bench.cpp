@@ -9,7 +9,8 @@
 //   - the floor: writing the same files of the same sizes from memory (for raw extraction:
 //     copying them), in turns with the runs of the binary; its ratio to them is the median of the
 //     turns' ratios.
-// It also reports the peak memory of one run of the binary on each input (on POSIX systems).
+// It also reports the peak memory of one more run of the binary on each input: its largest
+// resident size on POSIX systems, its largest working set on Windows.
 // Usage: sorvik_bench [runs]   (default 5)
 
 #include <algorithm>
@@ -24,17 +25,31 @@
 #include <string>
 #include <vector>
 
-#ifndef _WIN32
-// The benchmark asks the system directly for the peak memory of the runs it starts.
+// The benchmark starts the runs of the binary itself and asks the system for their peak memory.
+#ifdef _WIN32
+#ifndef NOMINMAX
+#define NOMINMAX
+#endif
+#include <windows.h>
+// psapi.dll's own entry points, which Windows before 7 also has.
+#define PSAPI_VERSION 1
+// clang-format off
+#include <psapi.h>
+// clang-format on
+#else
+#include <fcntl.h>
+#include <spawn.h>
 #include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
+extern char** environ;
 #endif
 
 #include "codec/adpcm.h"
 #include "codec/adpcm_fast.h"
 #include "codec/pcm_writer.h"
 #include "common/file_handle.h"
+#include "platform/platform.h"
 #include "tests/support/adpcm_encoder.h"
 #include "tests/support/archive_generator.h"
 #include "tests/support/reference_decoder.h"
@@ -43,11 +58,17 @@
 namespace {
 
 namespace fs = std::filesystem;
+namespace platform = sorvik::platform;
 using Bytes = std::vector<std::uint8_t>;
 using sorvik::FileHandle;
 
 constexpr std::size_t kLooseDataBytes = 100 * 1000 * 1000;
 constexpr std::uint32_t kRate = 44100;
+
+[[noreturn]] void Fail(const std::string& what) {
+    std::fprintf(stderr, "sorvik_bench: %s\n", what.c_str());
+    std::exit(1);
+}
 
 double Seconds(const std::function<void()>& work) {
     const auto start = std::chrono::steady_clock::now();
@@ -98,10 +119,7 @@ void WriteFile(const fs::path& path, const Bytes& bytes) {
     std::ofstream out(path, std::ios::binary | std::ios::trunc);
     out.write(reinterpret_cast<const char*>(bytes.data()),
               static_cast<std::streamsize>(bytes.size()));
-    if (!out) {
-        std::fprintf(stderr, "cannot write %s\n", path.string().c_str());
-        std::exit(1);
-    }
+    if (!out) Fail("cannot write " + path.string());
 }
 
 // `pattern` repeated until it fills `size` bytes (whole blocks).
@@ -129,85 +147,180 @@ Bytes EncodedMaterial(int variant) {
     return sorvik::testing::EncodeAdpcm(pcm, false);
 }
 
-void Run(const std::string& command) {
-    if (std::system(command.c_str()) != 0) {
-        std::fprintf(stderr, "failed: %s\n", command.c_str());
-        std::exit(1);
+// --- Runs of the binary ------------------------------------------------------------------------
+
+#ifdef _WIN32
+
+// Quotes one argument so that the C runtime's parser gives it back unchanged.
+std::string QuoteArgument(const std::string& argument) {
+    if (!argument.empty() && argument.find_first_of(" \t\"") == std::string::npos) return argument;
+    std::string quoted = "\"";
+    std::size_t backslashes = 0;
+    for (const char character : argument) {
+        if (character == '\\') {
+            ++backslashes;
+            continue;
+        }
+        quoted.append(character == '"' ? backslashes * 2 + 1 : backslashes, '\\');
+        backslashes = 0;
+        quoted += character;
     }
+    quoted.append(backslashes * 2, '\\');
+    return quoted + "\"";
 }
 
-// The peak memory of a run of sorvik is measured by this program started anew with
-// "--peak-memory-of <sorvik> <arguments>": it runs sorvik with its output discarded and prints
-// the largest resident size sorvik reached, in MB (10^6 bytes). A fresh, small process is needed
-// because a process started from this one counts this one's memory, held inputs included, until
-// it starts sorvik.
-int ReportPeakMemory(char** command) {
-#ifdef _WIN32
-    (void)command;
-    return 1;
-#else
-    const pid_t child = fork();
-    if (child == 0) {
-        std::freopen("/dev/null", "w", stdout);
-        execv(command[0], command);
-        _exit(127);
+// Runs `program` with `arguments`, its standard output discarded, and waits for it; false when
+// it cannot be started or does not exit with 0. With `peakMegabytes`, that receives the largest
+// working set the run reached, in MB (10^6 bytes): the counters of a process are its own.
+bool RunProgram(const std::string& program, const std::vector<std::string>& arguments,
+                double* peakMegabytes = nullptr) {
+    std::string commandLine = QuoteArgument(program);
+    for (const std::string& argument : arguments) commandLine += " " + QuoteArgument(argument);
+    SECURITY_ATTRIBUTES inherit{sizeof(SECURITY_ATTRIBUTES), nullptr, TRUE};
+    HANDLE nullDevice =
+        CreateFileA("NUL", GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                    &inherit, OPEN_EXISTING, 0, nullptr);
+    if (nullDevice == INVALID_HANDLE_VALUE) return false;
+    STARTUPINFOA startup{};
+    startup.cb = sizeof(startup);
+    startup.dwFlags = STARTF_USESTDHANDLES;
+    startup.hStdInput = nullDevice;
+    startup.hStdOutput = nullDevice;
+    startup.hStdError = GetStdHandle(STD_ERROR_HANDLE);
+    PROCESS_INFORMATION process{};
+    const bool started = CreateProcessA(nullptr, commandLine.data(), nullptr, nullptr, TRUE, 0,
+                                        nullptr, nullptr, &startup, &process) != 0;
+    CloseHandle(nullDevice);
+    if (!started) return false;
+    WaitForSingleObject(process.hProcess, INFINITE);
+    DWORD exitCode = 1;
+    const bool succeeded = GetExitCodeProcess(process.hProcess, &exitCode) != 0 && exitCode == 0;
+    if (peakMegabytes != nullptr) {
+        PROCESS_MEMORY_COUNTERS counters{};
+        counters.cb = sizeof(counters);
+        // A peak of 0 (as wine gives for some runs) means the system did not keep the count:
+        // the table shows it as unknown.
+        if (GetProcessMemoryInfo(process.hProcess, &counters, sizeof(counters)) &&
+            counters.PeakWorkingSetSize != 0) {
+            *peakMegabytes = static_cast<double>(counters.PeakWorkingSetSize) / 1e6;
+        }
     }
+    CloseHandle(process.hThread);
+    CloseHandle(process.hProcess);
+    return succeeded;
+}
+
+#else
+
+// Runs `program` with `arguments`, its standard output discarded, and waits for it; false when
+// it cannot be started or does not exit with 0. With `peakMegabytes`, that receives the largest
+// resident size the run reached, in MB (10^6 bytes). That size counts the memory of the process
+// that started it, as it was when it started (see MeasurePeakMemory). posix_spawn, as system()
+// uses it, does not copy this process's page tables as fork() would: with the inputs held here,
+// that copy added about 20 ms to every timed run.
+bool RunProgram(const std::string& program, const std::vector<std::string>& arguments,
+                double* peakMegabytes = nullptr) {
+    std::vector<std::string> strings{program};
+    strings.insert(strings.end(), arguments.begin(), arguments.end());
+    std::vector<char*> argv;
+    for (std::string& string : strings) argv.push_back(string.data());
+    argv.push_back(nullptr);
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
+    std::fflush(stdout);
+    pid_t child = 0;
+    const int spawned = posix_spawn(&child, argv[0], &actions, nullptr, argv.data(), environ);
+    posix_spawn_file_actions_destroy(&actions);
     int status = 0;
     rusage usage{};
-    if (child < 0 || wait4(child, &status, 0, &usage) != child || !WIFEXITED(status) ||
+    if (spawned != 0 || wait4(child, &status, 0, &usage) != child || !WIFEXITED(status) ||
         WEXITSTATUS(status) != 0) {
-        return 1;
+        return false;
     }
+    if (peakMegabytes != nullptr) {
 #ifdef __APPLE__
-    const double bytes = static_cast<double>(usage.ru_maxrss);
+        const double bytes = static_cast<double>(usage.ru_maxrss);
 #else
-    const double bytes = static_cast<double>(usage.ru_maxrss) * 1024;  // counted in KiB here
+        const double bytes = static_cast<double>(usage.ru_maxrss) * 1024;  // counted in KiB here
 #endif
-    std::printf("%.1f\n", bytes / 1e6);
-    return 0;
-#endif
-}
-
-std::string Quote(const fs::path& path) { return "\"" + path.string() + "\""; }
-
-#ifdef _WIN32
-constexpr const char* kNullDevice = "NUL";
-#else
-constexpr const char* kNullDevice = "/dev/null";
-#endif
-
-std::string SorvikCommand(const std::vector<std::string>& arguments) {
-    std::string command = Quote(SORVIK_BINARY);
-    for (const std::string& argument : arguments) command += " " + argument;
-    return command + " > " + kNullDevice;
-}
-
-// Runs sorvik with `arguments` (quoted) through `self`, this program, and returns its peak memory
-// in MB; -1 where it cannot be measured.
-double RunMeasuringPeakMemory(const fs::path& self, const std::vector<std::string>& arguments) {
-#ifdef _WIN32
-    Run(SorvikCommand(arguments));
-    return -1;
-#else
-    std::string command = Quote(self) + " --peak-memory-of " + Quote(SORVIK_BINARY);
-    for (const std::string& argument : arguments) command += " " + argument;
-    FILE* report = popen(command.c_str(), "r");
-    double megabytes = -1;
-    if (report == nullptr || std::fscanf(report, "%lf", &megabytes) != 1 || pclose(report) != 0) {
-        std::fprintf(stderr, "failed: %s\n", command.c_str());
-        std::exit(1);
+        *peakMegabytes = bytes / 1e6;
     }
-    return megabytes;
-#endif
+    return true;
 }
+
+std::string ShellQuote(const std::string& text) {
+    std::string quoted = "'";
+    for (const char character : text) {
+        if (character == '\'') {
+            quoted += "'\\''";
+        } else {
+            quoted += character;
+        }
+    }
+    return quoted + "'";
+}
+
+#endif
+
+void RunSorvik(const std::string& binary, const std::vector<std::string>& arguments) {
+    if (!RunProgram(binary, arguments)) Fail("a run of " + binary + " failed");
+}
+
+// The peak memory of one run of sorvik with `arguments`, in MB; -1 when the system does not
+// tell. On POSIX systems a process
+// started from this one counts this one's memory, held inputs included, as its own until it
+// starts sorvik; so the run is started by this program started anew, small, with
+// "--peak-memory-of <sorvik> <arguments>", which prints the peak. On Windows the counters of a
+// process are its own, and sorvik is started directly.
+double MeasurePeakMemory(const fs::path& self, const std::string& binary,
+                         const std::vector<std::string>& arguments) {
+    double megabytes = -1;
+#ifdef _WIN32
+    (void)self;
+    if (!RunProgram(binary, arguments, &megabytes)) Fail("a run of " + binary + " failed");
+#else
+    std::string command = ShellQuote(self.string()) + " --peak-memory-of " + ShellQuote(binary);
+    for (const std::string& argument : arguments) command += " " + ShellQuote(argument);
+    std::fflush(stdout);
+    FILE* report = popen(command.c_str(), "r");
+    if (report == nullptr) Fail("cannot start " + command);
+    const bool read = std::fscanf(report, "%lf", &megabytes) == 1;
+    if (pclose(report) != 0 || !read) Fail("failed: " + command);
+#endif
+    return megabytes;
+}
+
+// The part of this program started anew by MeasurePeakMemory.
+int ReportPeakMemory(int argc, char** argv) {
+    const std::vector<std::string> arguments(argv + 1, argv + argc);
+    double megabytes = -1;
+    if (!RunProgram(argv[0], arguments, &megabytes)) return 1;
+    std::printf("%.1f\n", megabytes);
+    return 0;
+}
+
+// The binary this build made: where the build put it, or, where the build folder was copied
+// elsewhere (a Windows build carried to Windows), beside this program's folder.
+std::string FindSorvik(const fs::path& self) {
+    std::error_code error;
+    if (fs::exists(SORVIK_BINARY, error)) return SORVIK_BINARY;
+    const fs::path besideFolder =
+        self.parent_path().parent_path() / fs::path(SORVIK_BINARY).filename();
+    if (fs::exists(besideFolder, error)) return besideFolder.string();
+    Fail(std::string("cannot find ") + SORVIK_BINARY);
+}
+
+// --- Floors --------------------------------------------------------------------------------------
 
 // Empties `folder`, then waits until the system has written out what earlier runs left in its
-// cache, so that no timed run shares the machine with the write-back of the one before.
+// cache, so that no timed run shares the machine with the write-back of the one before (POSIX
+// systems; Windows has no such call for a whole system).
 void ResetFolder(const fs::path& folder) {
     fs::remove_all(folder);
     fs::create_directories(folder);
 #ifndef _WIN32
-    Run("sync");
+    sync();
 #endif
 }
 
@@ -223,44 +336,71 @@ std::uintmax_t Sum(const std::vector<std::uintmax_t>& sizes) {
     return total;
 }
 
+// A folder that the floors write new files in, opened once as the program opens its
+// destination; each file is written directly under its name.
+class FloorFolder {
+  public:
+    explicit FloorFolder(const fs::path& path)
+        : folder_(platform::OpenFolder(path.string().c_str())) {
+        if (folder_ == platform::kInvalidFolder) Fail("cannot open " + path.string());
+    }
+    ~FloorFolder() { platform::CloseFolder(folder_); }
+    FloorFolder(const FloorFolder&) = delete;
+    FloorFolder& operator=(const FloorFolder&) = delete;
+
+    FileHandle Create(const std::string& name) {
+        FileHandle file(platform::CreateNewFileIn(folder_, name.c_str()));
+        if (!file.IsOpen()) Fail("cannot create " + name);
+        return file;
+    }
+
+  private:
+    platform::FolderId folder_;
+};
+
 // The floor: creating files of these sizes in `folder` and writing them from memory in pieces
-// as large as the decoder's, then closing them.
+// as large as the program's PCM buffer, then closing them.
 void WriteFloor(const fs::path& folder, const std::vector<std::uintmax_t>& sizes,
                 const Bytes& chunk) {
+    FloorFolder floor(folder);
     int index = 0;
     for (const std::uintmax_t size : sizes) {
-        const std::string name = (folder / ("floor" + std::to_string(index++))).string();
-        FileHandle file = FileHandle::CreateForWriting(name.c_str());
+        FileHandle file = floor.Create("floor" + std::to_string(index++));
         for (std::uintmax_t done = 0; done < size;) {
             const std::size_t piece =
                 static_cast<std::size_t>(std::min<std::uintmax_t>(chunk.size(), size - done));
-            if (!file.Write(chunk.data(), piece)) std::exit(1);
+            if (!file.Write(chunk.data(), piece)) Fail("a write of the floor failed");
             done += piece;
         }
-        if (!file.Close()) std::exit(1);
+        if (!file.Close()) Fail("a write of the floor failed");
     }
 }
 
 // Copying the files of `from` into `folder`, each with one read and one write.
 void CopyFloor(const fs::path& from, const fs::path& folder) {
+    FloorFolder floor(folder);
     Bytes buffer;
     for (const auto& entry : fs::directory_iterator(from)) {
         FileHandle in = FileHandle::OpenForReading(entry.path().string().c_str());
         buffer.resize(static_cast<std::size_t>(entry.file_size()));
-        if (!in.ReadExact(buffer.data(), buffer.size())) std::exit(1);
-        const std::string name = (folder / entry.path().filename()).string();
-        FileHandle out = FileHandle::CreateForWriting(name.c_str());
-        if (!out.Write(buffer.data(), buffer.size()) || !out.Close()) std::exit(1);
+        if (!in.ReadAt(0, buffer.data(), buffer.size())) Fail("a read of the copy floor failed");
+        FileHandle out = floor.Create(entry.path().filename().string());
+        if (!out.Write(buffer.data(), buffer.size()) || !out.Close()) {
+            Fail("a write of the copy floor failed");
+        }
     }
 }
 
+// --- Decoders in this process ------------------------------------------------------------------
+
 // The straightforward decoder as the program had it: one block after the other into a 64 KiB
 // buffer that is written when full.
-void ReferenceConversion(const fs::path& output, const Bytes& image, bool stereo) {
+void ReferenceConversion(const fs::path& folder, const Bytes& image, bool stereo) {
     namespace reference = sorvik::testing::reference;
-    FileHandle file = FileHandle::CreateForWriting(output.string().c_str());
-    Bytes header(44, 0);
-    file.Write(header.data(), header.size());
+    FloorFolder output(folder);
+    FileHandle file = output.Create("reference.wav");
+    const Bytes header(44, 0);
+    bool written = file.Write(header.data(), header.size());
     std::vector<std::int16_t> buffer(32 * 1024);
     std::size_t used = 0;
     std::int16_t frames[56];
@@ -279,23 +419,22 @@ void ReferenceConversion(const fs::path& output, const Bytes& image, bool stereo
         }
         const std::size_t count = stereo ? 56 : 28;
         if (used + count > buffer.size()) {
-            file.Write(buffer.data(), used * 2);
+            written = file.Write(buffer.data(), used * 2) && written;
             used = 0;
         }
         std::copy(frames, frames + count, buffer.begin() + static_cast<std::ptrdiff_t>(used));
         used += count;
     }
-    file.Write(buffer.data(), used * 2);
-    file.Close();
+    written = file.Write(buffer.data(), used * 2) && written;
+    if (!file.Close() || !written) Fail("a write of the straightforward decoder failed");
 }
 
 // sorvik's decoder on the whole image, one buffer-full of PCM (as large as the program's) at a
 // time, nothing written.
 void DecodeOnly(const Bytes& image, bool stereo, Bytes& pcm) {
     const std::uint8_t* data = image.data() + 48;
-    const std::size_t unitBytes = stereo ? 32 : 16;
-    const std::size_t unitPcmBytes =
-        stereo ? 2 * sorvik::kPcmBytesPerBlock : sorvik::kPcmBytesPerBlock;
+    const std::size_t unitBytes = stereo ? sorvik::kAdpcmPairSize : sorvik::kAdpcmBlockSize;
+    const std::size_t unitPcmBytes = stereo ? sorvik::kPcmBytesPerPair : sorvik::kPcmBytesPerBlock;
     const std::size_t unitsPerFill = pcm.size() / unitPcmBytes;
     const std::size_t units = (image.size() - 48) / unitBytes;
     sorvik::ChannelHistory left;
@@ -309,6 +448,8 @@ void DecodeOnly(const Bytes& image, bool stereo, Bytes& pcm) {
         }
     }
 }
+
+// --- The table -----------------------------------------------------------------------------------
 
 struct Row {
     std::string name;
@@ -337,8 +478,11 @@ void PrintTable(const std::vector<Row>& rows) {
 }  // namespace
 
 int main(int argc, char** argv) {
-    if (argc > 2 && std::string(argv[1]) == "--peak-memory-of") return ReportPeakMemory(argv + 2);
+    if (argc > 2 && std::string(argv[1]) == "--peak-memory-of") {
+        return ReportPeakMemory(argc - 2, argv + 2);
+    }
     const fs::path self = fs::absolute(argv[0]);
+    const std::string sorvik = FindSorvik(self);
     const int runs = argc > 1 ? std::max(1, std::atoi(argv[1])) : 5;
     std::random_device seed;
     const fs::path root =
@@ -362,7 +506,7 @@ int main(int argc, char** argv) {
     const sorvik::testing::ArchiveLayout layout = sorvik::testing::WriteArchive(
         sorvik::testing::MakeArchiveContents(sorvik::testing::ArchiveOptions::Realistic()),
         archiveFolder);
-    const fs::path archive = archiveFolder / "SOUND.SFS";
+    const std::string archive = (archiveFolder / "SOUND.SFS").string();
 
     const Bytes chunk(sorvik::PcmBuffer::kMaxCapacity, 0x55);
     const auto clearOut = [&] { ResetFolder(out); };
@@ -377,20 +521,19 @@ int main(int argc, char** argv) {
     };
     for (const Loose& loose : {Loose{"mono VAG", mono, inputs / "MONO.VAG", false},
                                Loose{"stereo STER", stereo, inputs / "STEREO.VAG", true}}) {
+        const std::vector<std::string> arguments{loose.path.string(), out.string()};
         clearOut();
-        const double peak = RunMeasuringPeakMemory(self, {Quote(loose.path), Quote(out)});
+        const double peak = MeasurePeakMemory(self, sorvik, arguments);
         const std::vector<std::uintmax_t> sizes = FileSizesIn(out);
+        if (sizes.size() != 1) Fail("sorvik did not write one WAV for " + loose.path.string());
         const double samples = static_cast<double>(Sum(sizes) - 44) / 2;
         const double megabytes = static_cast<double>(loose.image.size() - 48) / 1e6;
         const Paired process = MedianPaired(
             runs, clearOut, [&] { WriteFloor(out, sizes, chunk); },
-            [&] {
-                Run(SorvikCommand({Quote(loose.path), Quote(out)}));
-            });
+            [&] { RunSorvik(sorvik, arguments); });
         const double floor = process.floorSeconds;
-        const double reference = Median(runs, clearOut, [&] {
-            ReferenceConversion(out / "reference.wav", loose.image, loose.stereo);
-        });
+        const double reference = Median(
+            runs, clearOut, [&] { ReferenceConversion(out, loose.image, loose.stereo); });
         Bytes pcm(chunk.size());
         const double decodeOnly = Median(
             runs, [] {}, [&] { DecodeOnly(loose.image, loose.stereo, pcm); });
@@ -406,27 +549,28 @@ int main(int argc, char** argv) {
 
     // The archive, decoded and raw.
     {
-        const std::string command = SorvikCommand({Quote(archive), Quote(out)});
+        const std::vector<std::string> arguments{archive, out.string()};
         clearOut();
-        const double peak = RunMeasuringPeakMemory(self, {Quote(archive), Quote(out)});
+        const double peak = MeasurePeakMemory(self, sorvik, arguments);
         const std::vector<std::uintmax_t> sizes = FileSizesIn(out);
         const double samples = static_cast<double>(Sum(sizes) - 44 * sizes.size()) / 2;
         const double megabytes = static_cast<double>(layout.fileSize) / 1e6;
         const Paired process = MedianPaired(
-            runs, clearOut, [&] { WriteFloor(out, sizes, chunk); }, [&] { Run(command); });
+            runs, clearOut, [&] { WriteFloor(out, sizes, chunk); },
+            [&] { RunSorvik(sorvik, arguments); });
         rows.push_back(
             {"archive to WAV: write floor", process.floorSeconds, megabytes, samples, 1.0});
         rows.push_back({"archive to WAV: sorvik, whole process", process.caseSeconds, megabytes,
                         samples, process.ratio, peak});
     }
     {
-        const std::string command = SorvikCommand({"-x", Quote(archive), Quote(out)});
         const fs::path raw = root / "raw";
         ResetFolder(raw);
-        const double peak = RunMeasuringPeakMemory(self, {"-x", Quote(archive), Quote(raw)});
+        const double peak = MeasurePeakMemory(self, sorvik, {"-x", archive, raw.string()});
         const double megabytes = static_cast<double>(Sum(FileSizesIn(raw))) / 1e6;
         const Paired process = MedianPaired(
-            runs, clearOut, [&] { CopyFloor(raw, out); }, [&] { Run(command); });
+            runs, clearOut, [&] { CopyFloor(raw, out); },
+            [&] { RunSorvik(sorvik, {"-x", archive, out.string()}); });
         rows.push_back({"archive raw (-x): copy floor", process.floorSeconds, megabytes, 0, 1.0});
         rows.push_back({"archive raw (-x): sorvik, whole process", process.caseSeconds, megabytes,
                         0, process.ratio, peak});
