@@ -53,7 +53,8 @@ extern char** environ;
 #include "tests/support/adpcm_encoder.h"
 #include "tests/support/archive_generator.h"
 #include "tests/support/reference_decoder.h"
-#include "tests/support/sound_synth.h"
+#include "bench/realistic_archive.h"
+#include "tools/sound_synth.h"
 
 namespace {
 
@@ -138,9 +139,9 @@ Bytes EncodedMaterial(int variant) {
     std::vector<std::int16_t> pcm;
     for (int i = 0; i < 6; ++i) {
         const auto tune =
-            sorvik::testing::Tune(kRate, 16000.0 + 2000.0 * i, (i * 5 + variant) % 12);
+            sorvik::synth::Tune(kRate, 16000.0 + 2000.0 * i, (i * 5 + variant) % 12);
         pcm.insert(pcm.end(), tune.begin(), tune.end());
-        const auto effect = sorvik::testing::Effect(static_cast<std::uint32_t>(i + 10 * variant),
+        const auto effect = sorvik::synth::Effect(static_cast<std::uint32_t>(i + 10 * variant),
                                                     3.0, kRate, 24000.0);
         pcm.insert(pcm.end(), effect.begin(), effect.end());
     }
@@ -504,7 +505,7 @@ int main(int argc, char** argv) {
     const fs::path archiveFolder = root / "archive";
     fs::create_directories(archiveFolder);
     const sorvik::testing::ArchiveLayout layout = sorvik::testing::WriteArchive(
-        sorvik::testing::MakeArchiveContents(sorvik::testing::ArchiveOptions::Realistic()),
+        sorvik::bench::MakeRealisticArchive(),
         archiveFolder);
     const std::string archive = (archiveFolder / "SOUND.SFS").string();
 

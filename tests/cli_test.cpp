@@ -14,7 +14,6 @@
 #include "tests/support/adpcm_encoder.h"
 #include "tests/support/archive_generator.h"
 #include "tests/support/reference_decoder.h"
-#include "tests/support/sound_synth.h"
 #include "tests/support/test_files.h"
 #include "tests/support/transcript.h"
 

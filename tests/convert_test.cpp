@@ -14,7 +14,6 @@
 #include "tests/support/adpcm_encoder.h"
 #include "tests/support/memory_io.h"
 #include "tests/support/reference_decoder.h"
-#include "tests/support/sound_synth.h"
 
 namespace sorvik::testing {
 namespace {

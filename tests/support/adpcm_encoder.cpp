@@ -182,4 +182,14 @@ std::vector<std::uint8_t> MakeSterImage(const std::vector<std::uint8_t>& left,
     return image;
 }
 
+std::vector<std::int16_t> Sine(double frequencyHz, double seconds, std::uint32_t rate,
+                               double amplitude) {
+    std::vector<std::int16_t> samples(static_cast<std::size_t>(seconds * rate + 0.5));
+    for (std::size_t i = 0; i < samples.size(); ++i) {
+        const double turns = frequencyHz * static_cast<double>(i) / rate;
+        samples[i] = static_cast<std::int16_t>(std::lround(amplitude * std::sin(6.283185307179586 * turns)));
+    }
+    return samples;
+}
+
 }  // namespace sorvik::testing

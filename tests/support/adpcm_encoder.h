@@ -25,6 +25,10 @@ std::vector<std::uint8_t> EncodeAdpcm(const std::vector<std::int16_t>& pcm,
                                       bool appendEndBlock = true,
                                       std::vector<std::int16_t>* reconstructed = nullptr);
 
+// A sine tone of `seconds` at `rate` whose peak is `amplitude` (in sample units).
+std::vector<std::int16_t> Sine(double frequencyHz, double seconds, std::uint32_t rate,
+                               double amplitude);
+
 // One end block: byte 1 = 7, every other byte 0.
 std::vector<std::uint8_t> EndBlock();
 

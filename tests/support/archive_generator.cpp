@@ -8,7 +8,6 @@
 #include <stdexcept>
 
 #include "tests/support/adpcm_encoder.h"
-#include "tests/support/sound_synth.h"
 #include "tests/support/test_files.h"
 
 namespace sorvik::testing {
@@ -18,9 +17,6 @@ constexpr std::uint32_t kTrackRate = 44100;
 constexpr std::uint32_t kSeRate = 44100;
 constexpr std::uint32_t kVoiceRate = 22050;
 constexpr std::uint32_t kEffectRate = 48000;  // the rate the extractor gives headerless effects
-// Sounds up to this many blocks (per channel) are encoded for themselves; longer ones repeat a
-// stretch encoded once, which keeps multi-megabyte archives quick to make.
-constexpr std::size_t kDirectBlockLimit = 4096;
 
 std::uint32_t LoadLe32(const std::vector<std::uint8_t>& bytes, std::size_t at) {
     if (bytes.size() < at + 4) return 0;
@@ -39,97 +35,25 @@ std::string Numbered(const char* format, std::size_t number) {
     return text;
 }
 
-// `pcm` cut or padded with silence to exactly `count` samples.
-std::vector<std::int16_t> Fit(std::vector<std::int16_t> pcm, std::size_t count) {
-    pcm.resize(count, 0);
+// `blocks` blocks of a tone that `variant` chooses: exactly `blocks` * 28 samples.
+std::vector<std::int16_t> Tone(std::size_t blocks, std::uint32_t variant, std::uint32_t rate) {
+    std::vector<std::int16_t> pcm = Sine(110.0 + 37.0 * (variant % 23), blocks * 28.0 / rate,
+                                         rate, 4000.0 + 1000.0 * (variant % 9));
+    pcm.resize(blocks * kBlockSamples, 0);
     return pcm;
 }
 
-// A major triad on one of twelve roots from C4, by repeated semitone steps.
-std::vector<double> Triad(std::uint32_t variant, double spread) {
-    double root = 261.6255653005986;
-    for (std::uint32_t i = 0; i < variant % 12; ++i) root *= 1.0594630943592952646;
-    return {root, root * 1.2599210498948732, root * 1.4983070768766815 * spread};
-}
-
-// Encoded stretches that long sounds are made of, encoded on first use.
-struct Pools {
-    std::vector<std::uint8_t> left;
-    std::vector<std::uint8_t> right;
-    std::vector<std::uint8_t> voice;
-    std::vector<std::uint8_t> effects[3];
-};
-
-const Pools& GetPools() {
-    static const Pools pools = [] {
-        Pools made;
-        made.left = EncodeAdpcm(Tune(kTrackRate, 12000.0, 0), false);
-        made.right = EncodeAdpcm(Tune(kTrackRate, 12000.0, -5), false);
-        made.voice = EncodeAdpcm(Tune(kVoiceRate, 10000.0, 7), false);
-        for (std::uint32_t i = 0; i < 3; ++i) {
-            made.effects[i] = EncodeAdpcm(Effect(100 + i, 1.5, kSeRate, 14000.0), false);
-        }
-        return made;
-    }();
-    return pools;
-}
-
-// Appends `blocks` blocks of `pool`, starting at block `first` and wrapping around.
-void AppendTiled(std::vector<std::uint8_t>& out, const std::vector<std::uint8_t>& pool,
-                 std::size_t first, std::size_t blocks) {
-    const std::size_t poolBlocks = pool.size() / kBlockBytes;
-    std::size_t at = first % poolBlocks;
-    while (blocks > 0) {
-        const std::size_t run = std::min(blocks, poolBlocks - at);
-        const auto from = pool.begin() + static_cast<std::ptrdiff_t>(at * kBlockBytes);
-        out.insert(out.end(), from, from + static_cast<std::ptrdiff_t>(run * kBlockBytes));
-        blocks -= run;
-        at = 0;
-    }
-}
-
 // Mono ADPCM of `blocks` blocks, the last an end block.
-std::vector<std::uint8_t> MonoSound(std::size_t blocks, std::uint32_t variant, std::uint32_t rate,
-                                    bool tiled) {
+std::vector<std::uint8_t> MonoSound(std::size_t blocks, std::uint32_t variant, std::uint32_t rate) {
     if (blocks == 0) return {};
-    const std::size_t dataBlocks = blocks - 1;
-    std::vector<std::uint8_t> adpcm;
-    if (!tiled && dataBlocks <= kDirectBlockLimit) {
-        const std::size_t count = dataBlocks * kBlockSamples;
-        adpcm = EncodeAdpcm(
-            Fit(Effect(variant, static_cast<double>(count) / rate, rate, 14000.0), count), true);
-    } else {
-        const Pools& pools = GetPools();
-        const std::vector<std::uint8_t>& pool =
-            rate == kVoiceRate ? pools.voice : pools.effects[variant % 3];
-        adpcm.reserve(blocks * kBlockBytes);
-        AppendTiled(adpcm, pool, variant * 211u, dataBlocks);
-        const std::vector<std::uint8_t> end = EndBlock();
-        adpcm.insert(adpcm.end(), end.begin(), end.end());
-    }
-    return adpcm;
+    return EncodeAdpcm(Tone(blocks - 1, variant, rate), true);
 }
 
 std::vector<std::uint8_t> TrackImage(const std::string& name, std::size_t blocksPerChannel,
-                                     std::uint32_t variant, bool tiled) {
-    if (!tiled && blocksPerChannel <= kDirectBlockLimit) {
-        const std::size_t count = blocksPerChannel * kBlockSamples;
-        const double seconds = static_cast<double>(count) / kTrackRate;
-        const std::vector<std::int16_t> left =
-            Fit(Chord(Triad(variant, 1.0), seconds, kTrackRate, 11000.0), count);
-        const std::vector<std::int16_t> right =
-            Fit(Chord(Triad(variant, 0.5), seconds, kTrackRate, 11000.0), count);
-        return MakeSterImage(EncodeAdpcm(left, false), EncodeAdpcm(right, false), kTrackRate, name,
-                             true);
-    }
-    const Pools& pools = GetPools();
-    std::vector<std::uint8_t> left;
-    std::vector<std::uint8_t> right;
-    left.reserve(blocksPerChannel * kBlockBytes);
-    right.reserve(blocksPerChannel * kBlockBytes);
-    AppendTiled(left, pools.left, variant * 389u, blocksPerChannel);
-    AppendTiled(right, pools.right, variant * 389u, blocksPerChannel);
-    return MakeSterImage(left, right, kTrackRate, name, true);
+                                     std::uint32_t variant) {
+    return MakeSterImage(EncodeAdpcm(Tone(blocksPerChannel, variant, kTrackRate), false),
+                         EncodeAdpcm(Tone(blocksPerChannel, variant + 7, kTrackRate), false),
+                         kTrackRate, name, true);
 }
 
 // A block count near `wanted` for which 2 * S is neither a multiple of the sector size nor
@@ -146,26 +70,18 @@ void BankEntrySpec::SetName(const std::string& name) {
     std::copy_n(name.begin(), std::min(name.size(), nameField.size()), nameField.begin());
 }
 
-ArchiveOptions ArchiveOptions::Realistic() {
-    ArchiveOptions options;
-    options.seEntryCount = 300;
-    options.voiceEntryCount = 600;
-    options.realistic = true;
-    return options;
-}
-
 std::vector<std::uint8_t> MakeTrackImage(const std::string& name, std::size_t blocksPerChannel,
                                          std::uint32_t variant) {
-    return TrackImage(name, blocksPerChannel, variant, false);
+    return TrackImage(name, blocksPerChannel, variant);
 }
 
 std::vector<std::uint8_t> MakeBankImage(const std::string& name, std::size_t blocks,
                                         std::uint32_t variant) {
-    return MakeVagImage(MonoSound(blocks, variant, kSeRate, false), kSeRate, name, true);
+    return MakeVagImage(MonoSound(blocks, variant, kSeRate), kSeRate, name, true);
 }
 
 std::vector<std::uint8_t> MakeEffectSound(std::size_t blocks, std::uint32_t variant) {
-    return MonoSound(blocks, variant, kEffectRate, false);
+    return MonoSound(blocks, variant, kEffectRate);
 }
 
 BankEntrySpec MakeBankEntry(const std::string& name, std::vector<std::uint8_t> image) {
@@ -176,58 +92,34 @@ BankEntrySpec MakeBankEntry(const std::string& name, std::vector<std::uint8_t> i
     return entry;
 }
 
-namespace {
-
-ArchiveContents BuildArchiveContents(const ArchiveOptions& options) {
-    const bool big = options.realistic;
+ArchiveContents MakeArchiveContents() {
+    // Tests ask for the same archive again and again: it is made once.
+    static std::mutex mutex;
+    static std::optional<ArchiveContents> made;
+    const std::lock_guard<std::mutex> lock(mutex);
+    if (made) return *made;
     ArchiveContents contents;
-
     for (std::size_t i = 0; i < layout::kEffectCount; ++i) {
-        const std::size_t blocks = big ? 600 + 53 * i : 6 + i * 37 % 150;
-        const std::vector<std::uint8_t> sound =
-            MonoSound(blocks, static_cast<std::uint32_t>(i), kEffectRate, false);
+        const std::vector<std::uint8_t> sound = MakeEffectSound(6 + i * 37 % 150, i);
         contents.effectsBlock.insert(contents.effectsBlock.end(), sound.begin(), sound.end());
     }
-
     for (std::size_t k = 0; k < layout::kBgmTrackCount; ++k) {
-        const std::size_t blocks = ClearOfSectorEnd(big ? 90000 + 2000 * k : 9 + 3 * k);
-        TrackSpec track;
-        track.image =
-            TrackImage(Numbered("BGM%02u", k), blocks, static_cast<std::uint32_t>(k), big);
-        contents.tracks.push_back(std::move(track));
+        const std::string name = Numbered("BGM%02u", k);
+        contents.tracks.push_back({TrackImage(name, ClearOfSectorEnd(9 + 3 * k), k)});
     }
-
-    for (std::size_t i = 0; i < options.seEntryCount; ++i) {
-        const std::size_t blocks = big ? 100 + i * 7919 % 1500 : 4 + i * 13 % 60;
+    for (std::size_t i = 0; i < 5; ++i) {
         const std::string name = Numbered("SE_%03u", i);
-        contents.seBank.entries.push_back(MakeBankEntry(
-            name + ".VAG",
-            MakeVagImage(MonoSound(blocks, static_cast<std::uint32_t>(i), kSeRate, big), kSeRate,
-                         name, true)));
+        contents.seBank.entries.push_back(
+            MakeBankEntry(name + ".VAG", MakeBankImage(name, 4 + i * 13 % 60, i)));
     }
-    for (std::size_t i = 0; i < options.voiceEntryCount; ++i) {
-        const std::size_t blocks = big ? 800 + i * 4973 % 2400 : 20 + i * 17 % 200;
+    for (std::size_t i = 0; i < 4; ++i) {
         const std::string name = Numbered("V_%04u", i);
         contents.voiceBank.entries.push_back(MakeBankEntry(
-            name + ".VAG",
-            MakeVagImage(MonoSound(blocks, static_cast<std::uint32_t>(i), kVoiceRate, big),
-                         kVoiceRate, name, true)));
+            name + ".VAG", MakeVagImage(MonoSound(20 + i * 17 % 200, i, kVoiceRate), kVoiceRate,
+                                        name, true)));
     }
+    made = contents;
     return contents;
-}
-
-}  // namespace
-
-ArchiveContents MakeArchiveContents(const ArchiveOptions& options) {
-    if (options.realistic) return BuildArchiveContents(options);
-    // Tests ask for the same small archive again and again: it is made once per shape.
-    static std::mutex mutex;
-    static std::map<std::pair<std::size_t, std::size_t>, ArchiveContents> made;
-    const std::lock_guard<std::mutex> lock(mutex);
-    const auto key = std::make_pair(options.seEntryCount, options.voiceEntryCount);
-    auto found = made.find(key);
-    if (found == made.end()) found = made.emplace(key, BuildArchiveContents(options)).first;
-    return found->second;
 }
 
 namespace {

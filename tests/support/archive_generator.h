@@ -14,11 +14,9 @@
 #include "sfs/sfs_extractor.h"
 
 // Synthetic ".sfs" archives with their two index files. ArchiveContents is a plain model that a
-// test fills (MakeArchiveContents gives a complete, valid one) and edits before WriteArchive
-// lays it out on disk; the returned ArchiveLayout tells where every image landed.
-//
-// The archive is written as a sparse file: only the regions that hold data are written, so the
-// full layout (the voice bank starts near 290 MB) costs little disk space and time.
+// test fills (MakeArchiveContents gives a complete, valid one) and edits; LayOutArchive places
+// it, to be read in memory (SparseSource) or written as a sparse file (WriteArchive), so the
+// full layout (the voice bank starts near 290 MB) costs little memory, disk space and time.
 namespace sorvik::testing {
 
 // The archive's fixed layout. Offsets are bytes from the start of the archive file.
@@ -80,27 +78,13 @@ struct ArchiveContents {
     std::optional<std::uint64_t> fileSize;
 };
 
-struct ArchiveOptions {
-    // Number of entries of the named-effect bank ("SE_000.VAG", ...) and of the voice bank
-    // ("V_0000.VAG", ...).
-    std::size_t seEntryCount = 5;
-    std::size_t voiceEntryCount = 4;
-    // false: every sound is short (a few to a few hundred blocks), for tests.
-    // true: music tracks of several MB each, effects and voices of realistic length; sound
-    // stretches are encoded once and repeated, so making one takes well under ten seconds.
-    bool realistic = false;
-
-    // The realistic profile for benchmarks: 38 tracks of 3 to 5 MB, 300 named effects and 600
-    // voices; the file ends a little above 300 MB.
-    static ArchiveOptions Realistic();
-};
-
-// A complete, valid archive: 22 effects packed back to back in the effects block (each ending
-// with its end block), 38 stereo tracks named "BGM00" to "BGM37" in their headers' name fields,
-// and the two banks. All are real encoded sounds; every image carries its data size at offset 4
-// (little-endian) and offset 12 (big-endian); every span is 48 + the image's data size. No
-// header needs the one-sector-further search.
-ArchiveContents MakeArchiveContents(const ArchiveOptions& options = {});
+// A complete, valid archive of short sounds: 22 effects packed back to back in the effects block
+// (each ending with its end block), 38 stereo tracks named "BGM00" to "BGM37" in their headers'
+// name fields, 5 named effects ("SE_000.VAG", ...) and 4 voices ("V_0000.VAG", ...). All are
+// real encoded sounds; every image carries its data size at offset 4 (little-endian) and offset
+// 12 (big-endian); every span is 48 + the image's data size. No header needs the
+// one-sector-further search.
+ArchiveContents MakeArchiveContents();
 
 // Pieces for tests that build their own contents. All are real encoded sounds; `variant`
 // changes the sound.

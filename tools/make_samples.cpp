@@ -4,7 +4,7 @@
 #include <exception>
 #include <filesystem>
 
-#include "tests/support/sound_synth.h"
+#include "tools/sound_synth.h"
 #include "tests/support/test_files.h"
 
 int main(int argc, char** argv) {
@@ -13,8 +13,8 @@ int main(int argc, char** argv) {
             argc > 1 ? std::filesystem::path(argv[1])
                      : std::filesystem::path(SORVIK_SOURCE_DIR) / "samples";
         std::filesystem::create_directories(folder);
-        sorvik::testing::WriteBytes(folder / "tune.vag", sorvik::testing::MakeTuneSample());
-        sorvik::testing::WriteBytes(folder / "chord.vag", sorvik::testing::MakeChordSample());
+        sorvik::testing::WriteBytes(folder / "tune.vag", sorvik::synth::MakeTuneSample());
+        sorvik::testing::WriteBytes(folder / "chord.vag", sorvik::synth::MakeChordSample());
         std::printf("wrote tune.vag and chord.vag to %s\n", folder.string().c_str());
         return 0;
     } catch (const std::exception& error) {

@@ -4,10 +4,10 @@
 #include <cstdint>
 #include <vector>
 
-// Deterministic 16-bit PCM generators for test data and the bundled samples. Only additions,
+// Deterministic 16-bit PCM generators for the bundled samples and the benchmark's sounds. Only additions,
 // subtractions, multiplications and divisions of doubles are used (no library sine, exponential
 // or random distributions), so every compiler and runtime produces the same samples bit for bit.
-namespace sorvik::testing {
+namespace sorvik::synth {
 
 // Number of samples in `seconds` at `rate`, rounded to nearest.
 std::size_t SampleCount(double seconds, std::uint32_t rate);
@@ -38,4 +38,4 @@ std::vector<std::int16_t> Effect(std::uint32_t seed, double seconds, std::uint32
 std::vector<std::uint8_t> MakeTuneSample();
 std::vector<std::uint8_t> MakeChordSample();
 
-}  // namespace sorvik::testing
+}  // namespace sorvik::synth

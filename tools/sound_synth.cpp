@@ -1,11 +1,16 @@
-#include "tests/support/sound_synth.h"
+#include "tools/sound_synth.h"
 
 #include <algorithm>
 #include <cmath>
 
 #include "tests/support/adpcm_encoder.h"
 
-namespace sorvik::testing {
+namespace sorvik::synth {
+
+using testing::EncodeAdpcm;
+using testing::MakeSterImage;
+using testing::MakeVagImage;
+
 namespace {
 
 constexpr double kPi = 3.14159265358979323846;
@@ -220,4 +225,4 @@ std::vector<std::uint8_t> MakeChordSample() {
                          false);
 }
 
-}  // namespace sorvik::testing
+}  // namespace sorvik::synth
