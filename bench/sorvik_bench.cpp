@@ -504,7 +504,7 @@ int main(int argc, char** argv) {
     WriteFile(inputs / "STEREO.VAG", stereo);
     const fs::path archiveFolder = root / "archive";
     fs::create_directories(archiveFolder);
-    const sorvik::testing::ArchiveLayout layout = sorvik::testing::WriteArchive(
+    const std::uint64_t archiveSize = sorvik::testing::WriteArchive(
         sorvik::bench::MakeRealisticArchive(),
         archiveFolder);
     const std::string archive = (archiveFolder / "SOUND.SFS").string();
@@ -555,7 +555,7 @@ int main(int argc, char** argv) {
         const double peak = MeasurePeakMemory(self, sorvik, arguments);
         const std::vector<std::uintmax_t> sizes = FileSizesIn(out);
         const double samples = static_cast<double>(Sum(sizes) - 44 * sizes.size()) / 2;
-        const double megabytes = static_cast<double>(layout.fileSize) / 1e6;
+        const double megabytes = static_cast<double>(archiveSize) / 1e6;
         const Paired process = MedianPaired(
             runs, clearOut, [&] { WriteFloor(out, sizes, chunk); },
             [&] { RunSorvik(sorvik, arguments); });

@@ -39,7 +39,6 @@ struct BlockChoice {
     int predictor = 0;
     int shift = 0;
     std::array<int, kBlockSamples> nibbles{};
-    std::array<std::int16_t, kBlockSamples> output{};
     History history;
 };
 
@@ -64,7 +63,6 @@ bool TryBlock(const std::int16_t* samples, const History& start, int predictor, 
         error += difference * difference;
         if (error >= bound) return false;
         choice.nibbles[i] = nibble;
-        choice.output[i] = output;
         s2 = s1;
         s1 = value;
     }
@@ -83,12 +81,10 @@ std::vector<std::uint8_t> EndBlock() {
     return block;
 }
 
-std::vector<std::uint8_t> EncodeAdpcm(const std::vector<std::int16_t>& pcm, bool appendEndBlock,
-                                      std::vector<std::int16_t>* reconstructed) {
+std::vector<std::uint8_t> EncodeAdpcm(const std::vector<std::int16_t>& pcm, bool appendEndBlock) {
     const std::size_t blockCount = (pcm.size() + kBlockSamples - 1) / kBlockSamples;
     std::vector<std::uint8_t> adpcm;
     adpcm.reserve((blockCount + 1) * kBlockBytes);
-    if (reconstructed) reconstructed->clear();
 
     History history;
     std::array<std::int16_t, kBlockSamples> samples{};
@@ -116,9 +112,6 @@ std::vector<std::uint8_t> EncodeAdpcm(const std::vector<std::int16_t>& pcm, bool
             adpcm.push_back(static_cast<std::uint8_t>(high << 4 | low));
         }
         history = best.history;
-        if (reconstructed) {
-            reconstructed->insert(reconstructed->end(), best.output.begin(), best.output.end());
-        }
     }
     if (appendEndBlock) {
         const std::vector<std::uint8_t> end = EndBlock();

@@ -6,8 +6,7 @@
 #include <vector>
 
 // A PlayStation 4-bit ADPCM encoder and the two sound image headers, for making test data and
-// the bundled samples. It predicts with exactly the decoder's arithmetic, so what it reports as
-// reconstructed is what a correct decoder produces, sample for sample.
+// the bundled samples. It predicts with exactly the decoder's arithmetic.
 namespace sorvik::testing {
 
 constexpr std::size_t kBlockBytes = 16;        // one ADPCM block
@@ -18,12 +17,9 @@ constexpr std::size_t kImageHeaderBytes = 48;  // "VAGp" and "STER" headers
 // (0), bytes 2-15 = 28 four-bit samples, low nibble first. Each block takes the predictor (0-4)
 // and shift (0-12) with the least squared error, and the prediction history runs on across
 // blocks as in the decoder. The last block is padded with silence. With `appendEndBlock` an end
-// block (16 bytes, byte 1 = 7, all else 0) follows the data. When `reconstructed` is given it
-// receives the samples a decoder gives back for the data blocks (28 per block, padding
-// included, the end block not).
+// block (16 bytes, byte 1 = 7, all else 0) follows the data.
 std::vector<std::uint8_t> EncodeAdpcm(const std::vector<std::int16_t>& pcm,
-                                      bool appendEndBlock = true,
-                                      std::vector<std::int16_t>* reconstructed = nullptr);
+                                      bool appendEndBlock = true);
 
 // A sine tone of `seconds` at `rate` whose peak is `amplitude` (in sample units).
 std::vector<std::int16_t> Sine(double frequencyHz, double seconds, std::uint32_t rate,

@@ -137,27 +137,21 @@ std::uint64_t Place(std::uint64_t computed, std::uint32_t extraSectors, std::uin
     return offset;
 }
 
-struct Placed {
-    std::vector<std::uint64_t> offsets;
-    std::uint64_t end = 0;  // end of the last image
-};
-
-Placed PlaceBank(const BankSpec& bank, std::uint64_t base, std::uint64_t limit, const char* what) {
-    Placed placed;
-    std::uint64_t computed = base;
-    std::uint64_t previousEnd = base;
-    for (std::size_t i = 0; i < bank.entries.size(); ++i) {
-        const BankEntrySpec& entry = bank.entries[i];
-        const std::uint64_t offset = Place(computed, entry.extraSectors, previousEnd, what, i);
-        placed.offsets.push_back(offset);
-        previousEnd = offset + entry.image.size();
-        computed = AlignToSector(offset + entry.span);
+// Places the images of one region from `offset` on into `image`, each next one computed from
+// its header's offset + `step` of the one before; returns where the last one ends, which must
+// not pass `limit`.
+template <typename Spec, typename Step>
+std::uint64_t PlaceRegion(const std::vector<Spec>& specs, std::uint64_t offset, std::uint64_t limit,
+                          const char* what, Step step, ArchiveImage& image) {
+    std::uint64_t previousEnd = offset;
+    for (std::size_t i = 0; i < specs.size(); ++i) {
+        const std::uint64_t at = Place(offset, specs[i].extraSectors, previousEnd, what, i);
+        image.extents[at] = specs[i].image;
+        previousEnd = at + specs[i].image.size();
+        offset = AlignToSector(at + step(specs[i]));
     }
-    placed.end = previousEnd;
-    if (placed.end > limit) {
-        throw std::invalid_argument(std::string(what) + " bank runs past its region");
-    }
-    return placed;
+    if (previousEnd > limit) throw std::invalid_argument(std::string(what) + "s run too far");
+    return previousEnd;
 }
 
 std::vector<std::uint8_t> IndexBytes(const BankSpec& bank) {
@@ -180,40 +174,18 @@ ArchiveImage LayOutArchive(const ArchiveContents& contents) {
         throw std::invalid_argument("effects block larger than its region");
     }
     ArchiveImage image;
-    ArchiveLayout& result = image.layout;
-    // Music: the step to the next track counts the data of both channels, not the header.
-    std::uint64_t computed = layout::kBgmOffset;
-    std::uint64_t previousEnd = layout::kBgmOffset;
-    for (std::size_t i = 0; i < contents.tracks.size(); ++i) {
-        const TrackSpec& track = contents.tracks[i];
-        const std::uint64_t offset = Place(computed, track.extraSectors, previousEnd, "track", i);
-        result.trackOffsets.push_back(offset);
-        previousEnd = offset + track.image.size();
-        computed = AlignToSector(offset + 2 * std::uint64_t{LoadLe32(track.image, 4)});
-    }
-    if (previousEnd > layout::kSeBankOffset) {
-        throw std::invalid_argument("music runs into the named-effect bank");
-    }
-    const Placed se =
-        PlaceBank(contents.seBank, layout::kSeBankOffset, layout::kVoiceBankOffset, "named-effect");
-    const Placed voice =
-        PlaceBank(contents.voiceBank, layout::kVoiceBankOffset, 0xFFFFFFFFull, "voice");
-    result.seOffsets = se.offsets;
-    result.voiceOffsets = voice.offsets;
-    const std::uint64_t naturalEnd = std::max(
-        {layout::kEffectsBlockOffset + layout::kEffectsBlockSize, previousEnd, se.end, voice.end});
-    result.fileSize = contents.fileSize.value_or(naturalEnd);
-
     image.extents[layout::kEffectsBlockOffset] = contents.effectsBlock;
-    for (std::size_t i = 0; i < contents.tracks.size(); ++i) {
-        image.extents[result.trackOffsets[i]] = contents.tracks[i].image;
-    }
-    for (std::size_t i = 0; i < contents.seBank.entries.size(); ++i) {
-        image.extents[result.seOffsets[i]] = contents.seBank.entries[i].image;
-    }
-    for (std::size_t i = 0; i < contents.voiceBank.entries.size(); ++i) {
-        image.extents[result.voiceOffsets[i]] = contents.voiceBank.entries[i].image;
-    }
+    // Music: the step to the next track counts the data of both channels, not the header.
+    const auto trackStep = [](const TrackSpec& track) { return 2 * std::uint64_t{LoadLe32(track.image, 4)}; };
+    const auto span = [](const BankEntrySpec& entry) { return std::uint64_t{entry.span}; };
+    const std::uint64_t ends[] = {
+        layout::kEffectsBlockOffset + layout::kEffectsBlockSize,
+        PlaceRegion(contents.tracks, layout::kBgmOffset, layout::kSeBankOffset, "track", trackStep, image),
+        PlaceRegion(contents.seBank.entries, layout::kSeBankOffset, layout::kVoiceBankOffset,
+                    "named effect", span, image),
+        PlaceRegion(contents.voiceBank.entries, layout::kVoiceBankOffset, 0xFFFFFFFFull, "voice",
+                    span, image)};
+    image.fileSize = contents.fileSize.value_or(*std::max_element(std::begin(ends), std::end(ends)));
     if (contents.seBank.writeIndex) image.seIndex = IndexBytes(contents.seBank);
     if (contents.voiceBank.writeIndex) image.voiceIndex = IndexBytes(contents.voiceBank);
     return image;
@@ -240,7 +212,7 @@ std::unique_ptr<ByteSource> ArchiveIndexFiles::Open(const char* name) const {
     return std::make_unique<MemorySource>(index->data(), index->size());
 }
 
-ArchiveLayout WriteArchive(const ArchiveContents& contents, const std::filesystem::path& folder,
+std::uint64_t WriteArchive(const ArchiveContents& contents, const std::filesystem::path& folder,
                            const std::string& archiveName) {
     const ArchiveImage image = LayOutArchive(contents);
     std::filesystem::create_directories(folder);
@@ -255,14 +227,14 @@ ArchiveLayout WriteArchive(const ArchiveContents& contents, const std::filesyste
         if (!out) throw std::runtime_error("cannot write " + archivePath.string());
     }
     // Sets the end without writing the gap, which stays a hole where the system has them.
-    std::filesystem::resize_file(archivePath, image.layout.fileSize);
+    std::filesystem::resize_file(archivePath, image.fileSize);
     const std::pair<const std::optional<std::vector<std::uint8_t>>*, const char*> indexes[] = {
         {&image.seIndex, layout::kSeIndexName}, {&image.voiceIndex, layout::kVoiceIndexName}};
     for (const auto& [index, indexName] : indexes) {
         std::filesystem::remove(folder / indexName);
         if (*index) WriteBytes(folder / indexName, **index);
     }
-    return image.layout;
+    return image.fileSize;
 }
 
 }  // namespace sorvik::testing

@@ -100,18 +100,10 @@ std::vector<std::uint8_t> MakeEffectSound(std::size_t blocks, std::uint32_t vari
 // image's length).
 BankEntrySpec MakeBankEntry(const std::string& name, std::vector<std::uint8_t> image);
 
-// Where everything landed: the offset of each image's header, and the archive's size.
-struct ArchiveLayout {
-    std::vector<std::uint64_t> trackOffsets;
-    std::vector<std::uint64_t> seOffsets;
-    std::vector<std::uint64_t> voiceOffsets;
-    std::uint64_t fileSize = 0;
-};
-
 // Where everything of `contents` lands (see WriteArchive for the placement), as extents of
 // bytes with zeros between them, and the index files' bytes.
 struct ArchiveImage {
-    ArchiveLayout layout;
+    std::uint64_t fileSize = 0;
     std::map<std::uint64_t, std::vector<std::uint8_t>> extents;
     std::optional<std::vector<std::uint8_t>> seIndex;  // none when the bank's index is not written
     std::optional<std::vector<std::uint8_t>> voiceIndex;
@@ -122,7 +114,7 @@ ArchiveImage LayOutArchive(const ArchiveContents& contents);
 class SparseSource final : public ByteSource {
   public:
     explicit SparseSource(const ArchiveImage& image) : image_(image) {}
-    std::uint64_t Size() const override { return image_.layout.fileSize; }
+    std::uint64_t Size() const override { return image_.fileSize; }
     bool ReadAt(std::uint64_t offset, void* bytes, std::size_t count) override;
 
   private:
@@ -155,8 +147,8 @@ class ArchiveIndexFiles final : public sfs::IndexFiles {
 // Throws std::invalid_argument when the contents cannot be laid out: an effects block larger
 // than its region, an image overlapping the one before by more than that, or a region running
 // into the next (tracks past kSeBankOffset, effects past kVoiceBankOffset, the voices past
-// 4 GiB). Throws std::runtime_error when a file cannot be written.
-ArchiveLayout WriteArchive(const ArchiveContents& contents, const std::filesystem::path& folder,
+// 4 GiB). Throws std::runtime_error when a file cannot be written. Returns the archive's size.
+std::uint64_t WriteArchive(const ArchiveContents& contents, const std::filesystem::path& folder,
                            const std::string& archiveName = "SOUND.SFS");
 
 }  // namespace sorvik::testing
