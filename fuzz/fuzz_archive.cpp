@@ -3,11 +3,12 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cstring>
 #include <memory>
-#include <set>
 #include <tuple>
 
 #include "codec/adpcm.h"
+#include "common/output_names.h"
 #include "fuzz/harness.h"
 #include "sfs/layout.h"
 #include "sfs/sfs_extractor.h"
@@ -15,23 +16,22 @@
 namespace {
 
 using namespace sorvik;
-using fuzz::Bytes;
 using fuzz::Expect;
+using testing::Bytes;
 
 struct SparseArchive final : ByteSource {
     std::vector<std::tuple<std::uint64_t, const std::uint8_t*, std::size_t>> chunks;  // where, what
     std::uint64_t end = 0, budget = 2 << 20;
 
     std::uint64_t Size() const override { return end; }
-    bool ReadAt(std::uint64_t offset, void* bytes, std::size_t count) override {
-        if (!Holds(offset, count) || count > budget) return false;
+    bool ReadAt(std::uint64_t where, void* out, std::size_t count) override {
+        if (!Holds(where, count) || count > budget) return false;
         budget -= count;
-        std::memset(bytes, 0, count);
-        for (const auto& [at, chunk, size] : chunks) {
-            const std::uint64_t from = std::max(at, offset);
-            const std::uint64_t to = std::min(at + size, offset + count);
+        std::memset(out, 0, count);
+        for (const auto& [at, bytes, size] : chunks) {
+            const std::uint64_t from = std::max(at, where), to = std::min(at + size, where + count);
             if (from >= to) continue;
-            std::memcpy(static_cast<std::uint8_t*>(bytes) + (from - offset), chunk + (from - at),
+            std::memcpy(static_cast<std::uint8_t*>(out) + (from - where), bytes + (from - at),
                         to - from);
         }
         return true;
@@ -50,23 +50,40 @@ struct IndexPieces final : sfs::IndexFiles {
     unsigned missing;     // bit 0: the effect index; bit 1: the voice index
 };
 
-// Whether a raw output of section `section` is what the archive holds: for an effect (section 0),
-// a header and the sound at `effectAt`, which moves past it; else a copy from a chunk's start.
-bool FromArchive(SparseArchive& archive, const Bytes& file, int section, std::uint64_t& effectAt) {
-    Bytes copy(file.size() - (section == 0 ? std::min<std::size_t>(file.size(), 48) : 0));
-    if (section == 0) {
-        const bool same = !copy.empty() && archive.ReadAt(effectAt, copy.data(), copy.size()) &&
-                          std::memcmp(file.data(), "VAGp", 4) == 0 &&
-                          LoadLe32(&file[4]) == copy.size() && LoadBe32(&file[12]) == copy.size() &&
-                          std::equal(copy.begin(), copy.end(), &file[48]);
-        effectAt += copy.size();
-        return same;
+// A name that, created in the destination folder, is a new file of that folder and nothing else:
+// no separator, drive or control byte, not only dots, not an input's nor a temporary file's.
+bool IsSafeNewName(const std::string& name) {
+    const auto unsafe = [](unsigned char c) { return c < 0x20 || std::strchr("/\\:", c); };
+    return std::none_of(name.begin(), name.end(), unsafe) &&
+           name.find_first_not_of('.') != std::string::npos && name != "GAME.SFS" &&
+           name != sfs::kSeIndexName && name != sfs::kVoiceIndexName &&
+           name.rfind(kTemporaryNamePrefix, 0) != 0;
+}
+
+// A WAV file of 16-bit PCM in `channels` channels, in whole frames, whose RIFF and data sizes
+// count exactly its bytes.
+bool IsWav(const Bytes& wav, unsigned channels) {
+    const std::uint8_t* bytes = wav.data();
+    return wav.size() >= 44 && std::memcmp(bytes, "RIFF", 4) == 0 &&
+           std::memcmp(bytes + 8, "WAVEfmt ", 8) == 0 && std::memcmp(bytes + 36, "data", 4) == 0 &&
+           LoadLe32(bytes + 4) == wav.size() - 8 && LoadLe32(bytes + 40) == wav.size() - 44 &&
+           LoadLe16(bytes + 22) == channels && (wav.size() - 44) % (2 * channels) == 0;
+}
+
+// Whether a raw output is what the archive holds: a copy from a chunk's start or, for an effect,
+// a header counting the sound at `effectAt` (which moves past it), then that sound; never empty.
+bool FromArchive(SparseArchive& archive, const Bytes& file, bool effect, std::uint64_t& effectAt) {
+    Bytes copy(file.size() - (effect ? std::min<std::size_t>(file.size(), 48) : 0));
+    if (copy.empty()) return false;
+    if (!effect) {
+        return std::any_of(archive.chunks.begin(), archive.chunks.end(), [&](const auto& chunk) {
+            return archive.ReadAt(std::get<0>(chunk), copy.data(), copy.size()) && copy == file;
+        });
     }
-    for (const auto& chunk : archive.chunks) {
-        const bool read = archive.ReadAt(std::get<0>(chunk), copy.data(), copy.size());
-        if (read && copy == file) return true;
-    }
-    return false;
+    effectAt += copy.size();
+    return archive.ReadAt(effectAt - copy.size(), copy.data(), copy.size()) &&
+           std::memcmp(file.data(), "VAGp", 4) == 0 && LoadLe32(&file[4]) == copy.size() &&
+           LoadBe32(&file[12]) == copy.size() && std::equal(copy.begin(), copy.end(), &file[48]);
 }
 
 }  // namespace
@@ -90,30 +107,27 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         const std::size_t spread = r == 0 ? pieces[0].size() : 128;
         for (std::size_t at = 0; at < pieces[r].size(); at += spread) {
             const std::size_t length = std::min(spread, pieces[r].size() - at);
-            archive.chunks.emplace_back(offsets[r] + at / spread * sfs::kSectorSize, &pieces[r][at],
-                                        length);
-            archive.end = std::get<0>(archive.chunks.back()) + length;
+            archive.end = offsets[r] + at / spread * sfs::kSectorSize + length;
+            archive.chunks.emplace_back(archive.end - length, &pieces[r][at], length);
         }
     }
-    const bool decode = data[0] & 1;
+    const bool decode = data[0] & 1, keepGoing = data[0] & 0x40;
     const sfs::RawImages raw;
     const sfs::DecodedImages decoded;
     const SectionMask sections[] = {Section::kAll, Section::kSe, Section::kVoice, Section::kBgm};
     testing::MemorySink sink;
     testing::RecordingReporter reporter;
-    const FailurePolicy policy =
-        data[0] & 0x40 ? FailurePolicy::KeepGoing : FailurePolicy::StopAtFirst;
     sfs::SfsExtractor extractor(decode ? static_cast<const sfs::ImageOutput&>(decoded) : raw,
-                                sections[data[0] >> 1 & 3], sink, reporter, policy);
+                                sections[data[0] >> 1 & 3], sink, reporter,
+                                keepGoing ? FailurePolicy::KeepGoing : FailurePolicy::StopAtFirst);
     const ResultCode result =
         extractor.ExtractAll(archive, "GAME.SFS", IndexPieces(pieces + 4, data[0] >> 3 & 3));
-    Expect(result == ResultCode::Ok ||
-               (policy == FailurePolicy::StopAtFirst &&
-                (result == ResultCode::ReadFailed || result == ResultCode::UnknownFormat)),
+    Expect(result == ResultCode::Ok || (!keepGoing && (result == ResultCode::ReadFailed ||
+                                                       result == ResultCode::UnknownFormat)),
            "unexpected result " + std::to_string(static_cast<int>(result)));
 
     archive.budget = ~std::uint64_t{0};
-    std::set<std::string> reported;
+    auto unreported = std::move(sink.files);
     int section = -1;
     unsigned long count = 0, written = 0;
     std::uint64_t effectAt = sfs::kEffectsBlockOffset;
@@ -123,14 +137,11 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             section = event[8] - '0';
             count = written = 0;
         } else if (event.rfind("wrote ", 0) == 0) {
-            fuzz::ExpectBareSafeName(name);
-            Expect(name != "GAME.SFS" && name != sfs::kSeIndexName &&
-                       name != sfs::kVoiceIndexName && reported.insert(name).second &&
-                       sink.files.count(name) == 1,
-                   "named like an input, reported twice or not written: " + name);
-            if (decode) fuzz::ExpectWav(sink.files[name], section == 1 ? 2 : 1, name);
-            Expect(decode || FromArchive(archive, sink.files[name], section, effectAt),
-                   "not from the archive: " + name);
+            const auto file = unreported.extract(name);
+            Expect(!file.empty() && IsSafeNewName(name), "unsafe, twice or unwritten: " + name);
+            Expect(decode ? IsWav(file.mapped(), section == 1 ? 2 : 1)
+                          : FromArchive(archive, file.mapped(), section == 0, effectAt),
+                   "not a whole WAV file, or not from the archive: " + name);
             ++written;
         } else if (event == "end") {
             Expect(result != ResultCode::Ok || extractor.FailuresPassed() > 0 || written == count,
@@ -139,6 +150,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
             count = std::stoul(event.substr(event.find('/') + 1));
         }
     }
-    Expect(reported.size() == sink.files.size(), "an output written but not reported");
+    Expect(unreported.empty(), "an output written but not reported");
     return 0;
 }

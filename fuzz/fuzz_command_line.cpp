@@ -9,20 +9,17 @@
 using namespace sorvik;
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
-    std::vector<std::vector<char>> arguments{{'s', 'o', 'r', 'v', 'i', 'k', '\0'}, {}};
-    for (std::size_t i = 0; i < size; ++i) {
-        arguments.back().push_back(static_cast<char>(data[i]));
-        if (data[i] == 0) arguments.emplace_back();
-    }
-    arguments.back().push_back('\0');
+    const std::string all = std::string("sorvik", 7) + std::string(data, data + size) + '\0';
+    std::vector<std::vector<char>> arguments;  // each of its exact length: reads past it are caught
     std::vector<const char*> argv;
-    for (const std::vector<char>& argument : arguments) argv.push_back(argument.data());
+    for (std::size_t at = 0; at < all.size(); at = all.find('\0', at) + 1) {
+        argv.push_back(arguments.emplace_back(&all[at], &all[all.find('\0', at) + 1]).data());
+    }
     argv.push_back(nullptr);
     RunSettings settings;
     settings.ParseArguments(static_cast<int>(argv.size() - 1), argv.data());
-    const SectionMask sections = settings.sections;
-    fuzz::Expect(sections == Section::kAll || sections == Section::kSe ||
-                     sections == Section::kVoice || sections == Section::kBgm,
+    fuzz::Expect(settings.sections == Section::kAll || settings.sections == Section::kSe ||
+                     settings.sections == Section::kVoice || settings.sections == Section::kBgm,
                  "sections no option gives");
     for (const std::string& path : {settings.inputPath, settings.outputDir}) {
         fuzz::Expect(path.empty() || path[0] != '-', "an option taken as a path: " + path);

@@ -10,23 +10,11 @@
 #include "tests/support/archive_generator.h"
 
 using namespace sorvik::testing;
-using namespace std::string_literals;
 using Bytes = std::vector<std::uint8_t>;
-
-namespace {
-
-std::filesystem::path gCorpus;
-
-void Put(const char* target, const std::string& name, const Bytes& bytes) {
-    std::filesystem::create_directories(gCorpus / target);
-    std::ofstream(gCorpus / target / name, std::ios::binary)
-        .write(reinterpret_cast<const char*>(bytes.data()),
-               static_cast<std::streamsize>(bytes.size()));
-}
 
 // `to` and after it `bytes`, after their length in `lengthBytes` little-endian bytes, then zeros
 // up to a multiple of `align` bytes.
-Bytes Add(Bytes to, const Bytes& bytes, int lengthBytes = 0, std::size_t align = 1) {
+static Bytes Add(Bytes to, const Bytes& bytes, int lengthBytes = 0, std::size_t align = 1) {
     for (int i = 0; i < lengthBytes; ++i)
         to.push_back(static_cast<std::uint8_t>(bytes.size() >> 8 * i));
     to.insert(to.end(), bytes.begin(), bytes.end());
@@ -34,21 +22,23 @@ Bytes Add(Bytes to, const Bytes& bytes, int lengthBytes = 0, std::size_t align =
     return to;
 }
 
-}  // namespace
-
 int main(int, char** argv) {
-    gCorpus = argv[1];
-    Put("convert", "mono.vag", MakeVagImage(MakeEffectSound(6, 1), 22050, "tone", false));
-    Put("convert", "stereo.vag", MakeTrackImage("chord", 3));
+    const auto put = [&](const char* target, const char* name, const Bytes& bytes) {
+        std::filesystem::create_directories(std::filesystem::path(argv[1]) / target);
+        std::ofstream(std::filesystem::path(argv[1]) / target / name, std::ios::binary)
+            .write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size()));
+    };
+    put("convert", "mono.vag", MakeVagImage(MakeEffectSound(6, 1), 22050, "tone", false));
+    put("convert", "stereo.vag", MakeTrackImage("chord", 3));
 
     // Decoder streams (fuzz_decoder.cpp): music in eight parts, loud blocks in two.
     Bytes loud(16 * 40, 0x78);
     for (std::size_t b = 0; b < 40; ++b) loud[16 * b] = 0x40, loud[16 * b + 1] = b == 39 ? 7 : 0;
-    Put("decoder", "music", Add({7, 2 | 13 << 3}, MakeEffectSound(150, 2)));
-    Put("decoder", "loud", Add({1, 1}, loud));
+    put("decoder", "music", Add({7, 2 | 13 << 3}, MakeEffectSound(150, 2)));
+    put("decoder", "loud", Add({1, 1}, loud));
 
-    const std::string line = "-x\0-tbgm\0in.vag\0out\0more"s;
-    Put("command_line", "arguments", Bytes(line.begin(), line.end()));
+    const char arguments[] = "-x\0-tbgm\0in.vag\0out\0more";
+    put("command_line", "arguments", Bytes(arguments, std::end(arguments) - 1));
 
     // Archives (fuzz_archive.cpp): 22 effects; 38 tracks, 128 bytes to a sector, the third a
     // sector late, names doubled or with a separator; an effect and a voice bank and their index
@@ -73,11 +63,10 @@ int main(int, char** argv) {
         }
     }
     Bytes input{1};  // decoded, all sections
-    for (const Bytes& piece : {effects, music, banks[0], banks[1], indexes[0], indexes[1]}) {
+    for (const Bytes& piece : {effects, music, banks[0], banks[1], indexes[0], indexes[1]})
         input = Add(input, piece, 2);
-    }
-    Put("archive", "decode", input);
+    put("archive", "decode", input);
     input[0] = 0;  // raw
-    Put("archive", "raw", input);
+    put("archive", "raw", input);
     return 0;
 }

@@ -1,8 +1,8 @@
-// The fast decoder against the reference decoder, sample for sample, with each kind of its
-// arithmetic that runs here (portable, SSE2, AVX2). The fast decoder cuts a channel into parts of
-// at least 512 blocks (up to eight in mono, four per channel in stereo) that run side by side; a
-// later part starts at a block of row 0 near its cut, or 64 blocks early from a guessed history
-// that is checked at the cut and repaired. The cases aim at exactly those places.
+// The fast decoder against the reference decoder with each kind of its arithmetic that runs here
+// (portable, SSE2, AVX2). It cuts a channel into parts of at least 512 blocks (up to eight in
+// mono, four per channel in stereo) that run side by side; a later part starts at a block of row
+// 0 near its cut, or 64 blocks early from a guessed history that is checked at the cut and
+// repaired. The cases aim at exactly those places.
 
 #include <gtest/gtest.h>
 
@@ -12,42 +12,35 @@
 #include <random>
 #include <vector>
 
-#include "codec/adpcm.h"
 #include "codec/adpcm_fast.h"
 #include "tests/support/reference_decoder.h"
 
 namespace sorvik {
 namespace {
 
-namespace reference = testing::reference;
 using namespace adpcm_detail;
 using Bytes = std::vector<std::uint8_t>;
-using Samples = std::vector<std::int16_t>;
 
 // Every kernel that runs, on `data` as mono blocks and as stereo pairs, in one call and in two
-// with the histories carried from the first to the second, as the converter carries them from
-// one buffer-full to the next.
+// with the histories carried across, as the converter carries them between buffer-fulls.
 ::testing::AssertionResult MatchesReference(const Bytes& data) {
     const std::size_t blocks = data.size() / kAdpcmBlockSize;
-    Samples expected[2];
-    reference::DecodeMonoBlocks(data.data(), blocks, expected[0]);
-    reference::DecodeStereoPairs(data.data(), blocks / 2, expected[1]);
-    for (const Kernel kernel : {Kernel::Portable, Kernel::Sse2, Kernel::Avx2}) {
-        if (!KernelRuns(kernel)) continue;
-        for (const bool stereo : {false, true}) {
-            const std::size_t units = stereo ? blocks / 2 : blocks;
-            const std::size_t unitBytes = stereo ? kAdpcmPairSize : kAdpcmBlockSize;
-            const std::size_t pcmBytes = stereo ? kPcmBytesPerPair : kPcmBytesPerBlock;
+    for (const bool stereo : {false, true}) {
+        const std::size_t unitBlocks = stereo ? 2 : 1, units = blocks / unitBlocks;
+        std::vector<std::int16_t> e;
+        if (stereo) testing::reference::DecodeStereoPairs(data.data(), units, e);
+        if (!stereo) testing::reference::DecodeMonoBlocks(data.data(), units, e);
+        for (const Kernel kernel : {Kernel::Portable, Kernel::Sse2, Kernel::Avx2}) {
+            if (!KernelRuns(kernel)) continue;
             for (const std::size_t split : {std::size_t{0}, units * 2 / 5}) {
-                Bytes pcm(units * pcmBytes);
+                Bytes pcm(units * unitBlocks * kPcmBytesPerBlock);
                 ChannelHistory left, right;
                 for (const auto& [from, to] : {std::pair{std::size_t{0}, split}, {split, units}}) {
-                    const std::uint8_t* in = data.data() + from * unitBytes;
-                    std::uint8_t* out = pcm.data() + from * pcmBytes;
+                    const std::uint8_t* in = data.data() + from * unitBlocks * kAdpcmBlockSize;
+                    std::uint8_t* out = pcm.data() + from * unitBlocks * kPcmBytesPerBlock;
                     if (stereo) DecodeStereoPairsWith(kernel, in, to - from, left, right, out);
                     if (!stereo) DecodeMonoBlocksWith(kernel, in, to - from, left, out);
                 }
-                const Samples& e = expected[stereo];
                 std::size_t i = 0;
                 while (i < e.size() && e[i] == std::int16_t(pcm[2 * i] | pcm[2 * i + 1] << 8)) ++i;
                 if (i == e.size()) continue;
@@ -60,37 +53,32 @@ using Samples = std::vector<std::int16_t>;
     return ::testing::AssertionSuccess();
 }
 
-// `count` blocks of random bytes, each then handed to `edit(random, b, block)`.
-template <typename Edit>
-Bytes Stream(std::size_t count, std::uint32_t seed, const Edit& edit) {
-    std::mt19937 random(seed);
+// `count` blocks of random bytes from seed `v`, each then set by edit(v, random, b, block) if any.
+using Edit = std::function<void(std::size_t, std::mt19937&, std::size_t, std::uint8_t*)>;
+Bytes Stream(std::size_t count, std::size_t v, const Edit& edit) {
+    std::mt19937 random(static_cast<std::uint32_t>(v));
     Bytes data(count * kAdpcmBlockSize);
     for (std::uint8_t& byte : data) byte = static_cast<std::uint8_t>(random());
-    for (std::size_t b = 0; b < count; ++b) edit(random, b, &data[b * kAdpcmBlockSize]);
+    for (std::size_t b = 0; edit && b < count; ++b) edit(v, random, b, &data[b * kAdpcmBlockSize]);
     return data;
 }
 
 // Rows 1 to 4, any shift, no end block: a cut among such blocks is started from a guess.
-void Predicting(std::mt19937& random, std::uint8_t* block) {
+void Predicting(std::size_t, std::mt19937& random, std::size_t, std::uint8_t* block) {
     block[0] = static_cast<std::uint8_t>((1 + random() % 4) << 4 | random() % 16);
     block[1] = 0;
 }
 
 // Four parts in mono, cut near blocks 525, 1050 and 1575; twice as long, eight parts in mono and
 // four in stereo, cut every 525 blocks or pairs.
-constexpr std::size_t kFour = 2100;
-constexpr std::size_t kEight = 2 * kFour;
+constexpr std::size_t kFour = 2100, kEight = 2 * kFour;
 const std::size_t kCuts[] = {0, 525, 1050, 1575, kFour - 1};
 
-// Streams of `count` blocks, each block set by `edit(variant, random, b, block)`.
-struct Case {
+const struct {
     const char* name;
-    std::size_t variants;
-    std::size_t count;
-    std::function<void(std::size_t, std::mt19937&, std::size_t, std::uint8_t*)> edit;
-};
-
-const Case kCases[] = {
+    std::size_t variants, blocks;
+    Edit edit;
+} kCases[] = {
     // Row 4, then rows 4 and 2, at shift 0 with random and then extreme nibbles: values far
     // beyond 16 bits both ways.
     {"saturating values", 3, kEight,
@@ -103,20 +91,19 @@ const Case kCases[] = {
     // either end of the stream to 47 after.
     {"row 0 near a cut", 5 * 120, kFour,
      [](auto v, auto& random, auto b, auto* block) {
-         Predicting(random, block);
+         Predicting(v, random, b, block);
          if (b + 72 == kCuts[v % 5] + v / 5) block[0] = v % 2 ? 0x95 : 0x02;
      }},
     // End blocks silence and keep the history: at either end, at random, in runs, before row 0,
     // on the left, the right or both sides of a stereo pair.
     {"end blocks inside parts", 150, kEight,
      [](auto v, auto& random, auto b, auto* block) {
-         Predicting(random, block);
+         Predicting(v, random, b, block);
          const bool afterEnd = b > 0 && block[1 - 16] == kEndBlockFlag;
-         if (random() % 600 == 0 || (afterEnd && random() % 3 == 0) || b == v * (kEight - 1)) {
-             block[1] = kEndBlockFlag;
-         } else if (afterEnd && random() % 2) {
-             block[0] = 0x0C;
-         }
+         const bool end =
+             random() % 600 == 0 || (afterEnd && random() % 3 == 0) || b == v * (kEight - 1);
+         if (end) block[1] = kEndBlockFlag;
+         if (!end && afterEnd && random() % 2) block[0] = 0x0C;
      }},
     // A part that starts early in a run of end blocks still holds its guessed zeros at the cut,
     // while the exact history is loud. Such a second part runs up to its last block, and that one
@@ -124,18 +111,16 @@ const Case kCases[] = {
     // the check must decode the whole second part again.
     {"guess that cannot have met the history", 1, kFour,
      [](auto, auto&, auto b, auto* block) {
-         block[0] = 0x40;
+         const bool quiet = b + 1 >= kCuts[2] && b < kCuts[2] + 20;
+         block[0] = quiet ? 0x1C : 0x40;
          block[1] = b + 70 >= kCuts[1] && b + 1 < kCuts[2] ? kEndBlockFlag : 0;
-         if (b + 1 >= kCuts[2] && b < kCuts[2] + 20) {
-             std::memset(block, 0, kAdpcmBlockSize);
-             block[0] = 0x1C;
-         }
+         if (quiet) std::memset(block + 2, 0, kAdpcmBlockSize - 2);
      }},
     // A stereo part starts at row 0 only where both channels have it: put it near the cuts in the
     // left channel, the right, both in one pair, or both five pairs apart.
     {"stereo row 0 in one channel or both", 4, kEight,
      [](auto v, auto& random, auto b, auto* block) {
-         Predicting(random, block);
+         Predicting(v, random, b, block);
          for (const std::size_t cut : {kCuts[1], kCuts[2], kCuts[3]}) {
              for (const std::size_t back : {0, 1, 10, 63}) {
                  if (b % 2 == 0 && v != 1 && b / 2 == cut - back) block[0] = 0x0B;
@@ -148,19 +133,14 @@ const Case kCases[] = {
 
 TEST(DecoderDifferentialTest, KernelsThatRunHere) {
     // The AVX2 kernel is chosen when the program runs; say so where this machine cannot test it.
-    if (!KernelRuns(Kernel::Avx2)) {
-        GTEST_SKIP() << "no AVX2 here: its kernel is not tested on this machine";
-    }
+    if (!KernelRuns(Kernel::Avx2)) GTEST_SKIP() << "no AVX2: its kernel is not tested here";
     EXPECT_TRUE(KernelRuns(Kernel::Sse2));
 }
 
 TEST(DecoderDifferentialTest, PlacesThatCutsMakeHard) {
-    for (const Case& c : kCases) {
+    for (const auto& c : kCases) {
         for (std::size_t v = 0; v < c.variants; ++v) {
-            const Bytes data =
-                Stream(c.count, static_cast<std::uint32_t>(v),
-                       [&](auto& random, auto b, auto* k) { c.edit(v, random, b, k); });
-            ASSERT_TRUE(MatchesReference(data)) << c.name << ", variant " << v;
+            ASSERT_TRUE(MatchesReference(Stream(c.blocks, v, c.edit))) << c.name << " #" << v;
         }
     }
 }
@@ -170,10 +150,8 @@ TEST(DecoderDifferentialTest, EveryLengthAndNumberOfParts) {
     // over. Blocks of rows 1 to 4, then random blocks of any first byte and flag.
     for (const bool predicting : {true, false}) {
         for (std::size_t length = 0; length < 10 * 512; length += length % 512 == 1 ? 510 : 1) {
-            const Bytes data = Stream(length, 99, [&](auto& random, auto, auto* block) {
-                if (predicting) Predicting(random, block);
-            });
-            ASSERT_TRUE(MatchesReference(data)) << length << " blocks, predicting " << predicting;
+            ASSERT_TRUE(MatchesReference(Stream(length, 99, predicting ? Predicting : nullptr)))
+                << length << " blocks, predicting " << predicting;
         }
     }
 }

@@ -1,7 +1,6 @@
 #include "tests/support/reference_decoder.h"
 
 #include <algorithm>
-
 #include <array>
 
 namespace sorvik::testing::reference {
@@ -18,35 +17,23 @@ constexpr double kCoefficients[5][2] = {
     {122.0 / 64.0, -60.0 / 64.0},
 };
 
-bool IsEndBlock(const std::uint8_t* block) { return block[1] == 7; }
-
-// [shift][nibble]: the nibble as -8..7, times 4096, shifted right arithmetically (floor division
-// by 2^shift).
-struct ScaleTable {
-    double values[16][16];
-};
-
-constexpr ScaleTable MakeScaleTable() {
-    ScaleTable table{};
+// [shift][nibble]: the nibble as -8..7, times 4096, shifted right arithmetically (divided by
+// 2^shift and rounded down).
+constexpr auto kScale = [] {
+    std::array<std::array<double, 16>, 16> table{};
     for (int shift = 0; shift < 16; ++shift) {
         for (int nibble = 0; nibble < 16; ++nibble) {
-            const int value = (nibble < 8 ? nibble : nibble - 16) * 4096;
-            const int divisor = 1 << shift;
-            int quotient = value / divisor;
-            if (value % divisor != 0 && value < 0) --quotient;
-            table.values[shift][nibble] = quotient;
+            const int value = ((nibble ^ 8) - 8) * 4096, divisor = 1 << shift;
+            table[shift][nibble] = value / divisor - (value % divisor < 0);
         }
     }
     return table;
-}
+}();
 
-constexpr ScaleTable kScale = MakeScaleTable();
+bool IsEndBlock(const std::uint8_t* block) { return block[1] == 7; }
 
-std::int16_t NarrowToSample(double value) {
-    const double biased = value + 0.5;
-    if (biased >= 32767.0) return 32767;
-    if (biased <= -32768.0) return -32768;
-    return static_cast<std::int16_t>(static_cast<int>(biased));
+std::uint32_t Be32(const std::uint8_t* bytes) {
+    return std::uint32_t{bytes[0]} << 24 | bytes[1] << 16 | bytes[2] << 8 | bytes[3];
 }
 
 }  // namespace
@@ -54,22 +41,16 @@ std::int16_t NarrowToSample(double value) {
 void DecodeBlock(const std::uint8_t* block, History& history, std::int16_t* out,
                  std::size_t stride) {
     const unsigned predictor = block[0] >> 4;
-    const unsigned row = predictor < 5 ? predictor : 0;
-    const double* scaled = kScale.values[block[0] & 0x0F];
-    const double c0 = kCoefficients[row][0];
-    const double c1 = kCoefficients[row][1];
-    double s1 = history.s1;
-    double s2 = history.s2;
+    const double* c = kCoefficients[predictor < 5 ? predictor : 0];
+    const auto& scaled = kScale[block[0] & 0x0F];
     for (std::size_t i = 0; i < kSamplesPerBlock; ++i) {
-        const std::uint8_t packed = block[2 + i / 2];
-        const unsigned nibble = (i % 2 == 0) ? (packed & 0x0F) : (packed >> 4);
-        const double value = (scaled[nibble] + c1 * s2) + c0 * s1;
-        s2 = s1;
-        s1 = value;
-        out[i * stride] = NarrowToSample(value);
+        const unsigned nibble = block[2 + i / 2] >> (i % 2 * 4) & 0x0F;
+        const double value = (scaled[nibble] + c[1] * history.s2) + c[0] * history.s1;
+        history.s2 = history.s1;
+        history.s1 = value;
+        // Rounded half up, then cut toward zero, within 16 bits.
+        out[i * stride] = static_cast<std::int16_t>(std::clamp(value + 0.5, -32768.0, 32767.0));
     }
-    history.s1 = s1;
-    history.s2 = s2;
 }
 
 void DecodeMonoBlocks(const std::uint8_t* data, std::size_t blockCount,
@@ -84,37 +65,23 @@ void DecodeMonoBlocks(const std::uint8_t* data, std::size_t blockCount,
 
 void DecodeStereoPairs(const std::uint8_t* data, std::size_t pairCount,
                        std::vector<std::int16_t>& samples) {
-    samples.clear();
-    History left;
-    History right;
-    std::array<std::int16_t, 2 * kSamplesPerBlock> frames{};
+    samples.assign(pairCount * 2 * kSamplesPerBlock, 0);
+    History left, right;
     for (std::size_t i = 0; i < pairCount; ++i) {
-        const std::uint8_t* leftBlock = data + i * 2 * kBlockSize;
-        const std::uint8_t* rightBlock = leftBlock + kBlockSize;
-        if (IsEndBlock(leftBlock)) {
-            frames.fill(0);
-        } else {
-            DecodeBlock(leftBlock, left, frames.data(), 2);
-        }
-        if (IsEndBlock(rightBlock)) {
-            frames.fill(0);
-        } else {
-            DecodeBlock(rightBlock, right, frames.data() + 1, 2);
-        }
-        samples.insert(samples.end(), frames.begin(), frames.end());
+        const std::uint8_t* pair = data + i * 2 * kBlockSize;
+        std::int16_t* frames = &samples[i * 2 * kSamplesPerBlock];
+        if (!IsEndBlock(pair)) DecodeBlock(pair, left, frames, 2);
+        if (!IsEndBlock(pair + kBlockSize)) DecodeBlock(pair + kBlockSize, right, frames + 1, 2);
+        if (IsEndBlock(pair + kBlockSize)) std::fill_n(frames, 2 * kSamplesPerBlock, 0);
     }
 }
 
 std::vector<std::int16_t> DecodeMonoStream(const std::uint8_t* data, std::size_t length) {
-    std::size_t blockCount = length / kBlockSize;
-    for (std::size_t i = 0; i < blockCount; ++i) {
-        if (IsEndBlock(data + i * kBlockSize)) {
-            blockCount = i + 1;
-            break;
-        }
-    }
+    const std::size_t held = length / kBlockSize;
+    std::size_t blocks = 0;
+    while (blocks < held && !IsEndBlock(data + blocks * kBlockSize)) ++blocks;
     std::vector<std::int16_t> samples;
-    DecodeMonoBlocks(data, blockCount, samples);
+    DecodeMonoBlocks(data, std::min(blocks + 1, held), samples);
     return samples;
 }
 
@@ -124,21 +91,12 @@ std::vector<std::int16_t> DecodeStereoStream(const std::uint8_t* data, std::size
     return samples;
 }
 
-namespace {
-
-std::uint32_t Be32(const std::uint8_t* bytes) {
-    return std::uint32_t{bytes[0]} << 24 | bytes[1] << 16 | bytes[2] << 8 | bytes[3];
-}
-
-}  // namespace
-
 std::vector<std::uint8_t> ExpectedWav(const std::vector<std::uint8_t>& image) {
-    const bool stereo = image[0] == 'S';
-    const std::uint16_t channels = stereo ? 2 : 1;
-    const std::size_t length = std::min<std::size_t>(std::size_t{Be32(&image[12])} * channels,
-                                                     image.size() - 48);
-    const std::vector<std::int16_t> samples = stereo ? DecodeStereoStream(&image[48], length)
-                                                     : DecodeMonoStream(&image[48], length);
+    const std::uint16_t channels = image[0] == 'S' ? 2 : 1;
+    const std::size_t length =
+        std::min<std::size_t>(std::size_t{Be32(&image[12])} * channels, image.size() - 48);
+    const std::vector<std::int16_t> samples = channels == 2 ? DecodeStereoStream(&image[48], length)
+                                                            : DecodeMonoStream(&image[48], length);
     const std::uint32_t rate = Be32(&image[16]);
     const auto dataBytes = static_cast<std::uint32_t>(samples.size() * 2);
     std::vector<std::uint8_t> wav;

@@ -10,8 +10,7 @@
 namespace sorvik::testing::reference {
 
 struct History {
-    double s1 = 0.0;  // newest unrounded value
-    double s2 = 0.0;  // the one before
+    double s1 = 0.0, s2 = 0.0;  // the newest unrounded value, and the one before
 };
 
 // Decodes one ordinary 16-byte block into out[0], out[stride], ... out[27 * stride].
