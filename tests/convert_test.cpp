@@ -12,6 +12,7 @@
 #include "common/output_names.h"
 #include "platform/platform.h"
 #include "tests/support/adpcm_encoder.h"
+#include "tests/support/archive_generator.h"
 #include "tests/support/memory_io.h"
 #include "tests/support/reference_decoder.h"
 
@@ -118,44 +119,34 @@ TEST(ConvertLooseImage, AFailedWriteCommitOrReadLeavesNothing) {
     }
 }
 
-// A file of `size` bytes that holds `head` and then zeros, counting the bytes read from it.
-class ClaimingSource final : public ByteSource {
-  public:
-    ClaimingSource(Bytes head, std::uint64_t size) : head_(std::move(head)), size_(size) {}
-    std::uint64_t Size() const override { return size_; }
-    bool ReadAt(std::uint64_t offset, void* bytes, std::size_t count) override {
-        if (!Holds(offset, count)) return false;
-        auto* out = static_cast<std::uint8_t*>(bytes);
-        for (std::size_t i = 0; i < count; ++i) {
-            out[i] = offset + i < head_.size() ? head_[offset + i] : 0;
-        }
-        bytesRead += count;
-        return true;
+// A file of `size` bytes that holds `head` and then zeros, and counts the bytes read from it.
+struct ClaimingFile {
+    ClaimingFile(Bytes head, std::uint64_t size) {
+        image.extents[0] = std::move(head);
+        image.fileSize = size;
     }
-    std::uint64_t bytesRead = 0;
-
-  private:
-    Bytes head_;
-    std::uint64_t size_;
+    ArchiveImage image;
+    SparseSource sparse{image};
+    CutSource source{sparse, UINT64_MAX};
 };
 
 TEST(ConvertLooseImage, CostFollowsTheSoundNotWhatTheHeaderClaims) {
     // 3 GiB that declare 4 GiB of data, with the sound ending at its second block.
     Bytes head = MonoImage(1);
     SetBe32(head, 12, 0xFFFFFFF0);
-    ClaimingSource huge(head, 3ull << 30);
+    ClaimingFile huge(head, 3ull << 30);
     MemorySink sink;
-    EXPECT_EQ(Convert(huge, sink), ResultCode::Ok);
+    EXPECT_EQ(Convert(huge.source, sink), ResultCode::Ok);
     EXPECT_EQ(sink.files["out.WAV"].size(), 44u + 2 * 56);
-    EXPECT_LT(huge.bytesRead, 2u << 20);
+    EXPECT_LT(huge.source.bytesRead, 2u << 20);
 
     // A stereo image whose WAV would pass 4 GiB is refused before anything is read or made.
     Bytes stereoHead = StereoImage(1);
     SetBe32(stereoHead, 12, 0xFFFFFF00);
-    ClaimingSource stereo(stereoHead, 9ull << 30);
-    EXPECT_EQ(Convert(stereo, sink), ResultCode::UnknownFormat);
+    ClaimingFile stereo(stereoHead, 9ull << 30);
+    EXPECT_EQ(Convert(stereo.source, sink), ResultCode::UnknownFormat);
     EXPECT_EQ(sink.started, 1);
-    EXPECT_LT(stereo.bytesRead, 100u);
+    EXPECT_LT(stereo.source.bytesRead, 100u);
 }
 
 TEST(OutputNames, SafeNamesAndOneRegistryPerRun) {

@@ -4,12 +4,12 @@
 # browser, and checks that the WAV file is written beside the input.
 #
 # Usage: tests/dialog/open_file_dialog.sh path/to/sorvik.exe
-# Needs wine, xvfb-run (xvfb, xauth), xdotool and python3; skips with a message when any is
+# Needs wine, xvfb-run (xvfb, xauth) and xdotool; skips with a message when any is
 # missing. On failure a screenshot is left in the work folder (with imagemagick's import).
 set -euo pipefail
 
 exe=$(realpath "$1")
-for tool in wine xvfb-run xauth xdotool python3; do
+for tool in wine xvfb-run xauth xdotool; do
     if ! command -v "$tool" >/dev/null; then
         echo "dialog test skipped: $tool is not installed"
         exit 0
@@ -18,16 +18,7 @@ done
 
 work=$(mktemp -d /tmp/sorvik-dialog-XXXXXX)
 mkdir -p "$work/in" "$work/run"
-# A mono VAG image: the 48-byte header ("VAGp", version 0x20, data size and rate big-endian) and
-# 40 ADPCM blocks of a simple wave, then an end block.
-python3 - "$work/in/tone.vag" <<'PY'
-import struct, sys
-blocks = b"".join(bytes([0x10 + (i % 4), 0]) + bytes([(i * 37 + k * 11) & 0xFF for k in range(14)])
-                  for i in range(40)) + bytes([0, 7] + [0] * 14)
-header = b"VAGp" + struct.pack(">III", 0x20, 0, len(blocks)) + struct.pack(">I", 22050)
-header += bytes(12) + b"tone".ljust(16, b"\0")
-open(sys.argv[1], "wb").write(header + blocks)
-PY
+cp "$(dirname "$0")/../data/nolibgs_hello.vag" "$work/in/tone.vag"  # a real mono VAG file
 
 # A prefix of its own: a desktop process started earlier without a display would not show windows.
 # An English locale, so the dialogs have the titles looked for below.
