@@ -106,17 +106,15 @@ TEST_F(WindowsPlatform, OffsetsBeyondFourGibibytesKeepTheirHighHalf) {
 
 TEST_F(WindowsPlatform, SeparatorsAreFoundOnlyAtCharacterBoundariesInCodePage932) {
     if (GetACP() != 932) GTEST_SKIP() << "needs code page 932 (under wine: LC_ALL=ja_JP.UTF-8)";
-    const std::string so = "\x83\x5C", a = "\x88\x9F";  // trail bytes 0x5C and 0x9F (a lead byte)
+    const std::string so = "\x83\x5C";  // its trail byte is that of '\\'
     const std::string soFolder = base + "\\" + so;  // made by hand: paths would take it for UTF-8
     ASSERT_TRUE(CreateDirectoryA(soFolder.c_str(), nullptr));
-    ASSERT_TRUE(CreateDirectoryA((base + "\\" + a).c_str(), nullptr));
     const pf::FolderId inner = pf::OpenFolder(soFolder.c_str());  // outputs land inside it
     EXPECT_TRUE(pf::CloseFile(pf::CreateNewFileIn(inner, (so + ".tmp").c_str())));
     EXPECT_TRUE(pf::ReplaceFileIn(inner, (so + ".tmp").c_str(), (so + ".WAV").c_str()));
     pf::CloseFolder(inner);
     EXPECT_EQ(Search(soFolder + "\\*"), Names{so + ".WAV"});
-    EXPECT_EQ(pf::CreateNewFileIn(folder, (a + "\\x").c_str()), pf::kInvalidFile);
-    EXPECT_EQ(Search(root / "*"), (Names{so, a}));
+    EXPECT_EQ(Search(root / "*"), Names{so});
 }
 
 }  // namespace

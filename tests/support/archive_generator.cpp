@@ -19,10 +19,9 @@ constexpr std::uint32_t kVoiceRate = 22050;
 constexpr std::uint32_t kEffectRate = 48000;  // the rate the extractor gives headerless effects
 
 std::uint32_t LoadLe32(const std::vector<std::uint8_t>& bytes, std::size_t at) {
-    if (bytes.size() < at + 4) return 0;
-    return static_cast<std::uint32_t>(bytes[at]) | static_cast<std::uint32_t>(bytes[at + 1]) << 8 |
-           static_cast<std::uint32_t>(bytes[at + 2]) << 16 |
-           static_cast<std::uint32_t>(bytes[at + 3]) << 24;
+    std::uint32_t value = 0;
+    for (int i = 3; i >= 0 && bytes.size() >= at + 4; --i) value = value << 8 | bytes[at + i];
+    return value;
 }
 
 void StoreLe32(std::uint8_t* bytes, std::uint32_t value) {
@@ -49,13 +48,6 @@ std::vector<std::uint8_t> MonoSound(std::size_t blocks, std::uint32_t variant, s
     return EncodeAdpcm(Tone(blocks - 1, variant, rate), true);
 }
 
-std::vector<std::uint8_t> TrackImage(const std::string& name, std::size_t blocksPerChannel,
-                                     std::uint32_t variant) {
-    return MakeSterImage(EncodeAdpcm(Tone(blocksPerChannel, variant, kTrackRate), false),
-                         EncodeAdpcm(Tone(blocksPerChannel, variant + 7, kTrackRate), false),
-                         kTrackRate, name, true);
-}
-
 // A block count near `wanted` for which 2 * S is neither a multiple of the sector size nor
 // within 48 bytes below one, so the next track fits at the computed offset.
 std::size_t ClearOfSectorEnd(std::size_t wanted) {
@@ -72,7 +64,9 @@ void BankEntrySpec::SetName(const std::string& name) {
 
 std::vector<std::uint8_t> MakeTrackImage(const std::string& name, std::size_t blocksPerChannel,
                                          std::uint32_t variant) {
-    return TrackImage(name, blocksPerChannel, variant);
+    return MakeSterImage(EncodeAdpcm(Tone(blocksPerChannel, variant, kTrackRate), false),
+                         EncodeAdpcm(Tone(blocksPerChannel, variant + 7, kTrackRate), false),
+                         kTrackRate, name, true);
 }
 
 std::vector<std::uint8_t> MakeBankImage(const std::string& name, std::size_t blocks,
@@ -105,7 +99,7 @@ ArchiveContents MakeArchiveContents() {
     }
     for (std::size_t k = 0; k < layout::kBgmTrackCount; ++k) {
         const std::string name = Numbered("BGM%02u", k);
-        contents.tracks.push_back({TrackImage(name, ClearOfSectorEnd(9 + 3 * k), k)});
+        contents.tracks.push_back({MakeTrackImage(name, ClearOfSectorEnd(9 + 3 * k), k)});
     }
     for (std::size_t i = 0; i < 5; ++i) {
         const std::string name = Numbered("SE_%03u", i);
