@@ -53,6 +53,7 @@ extern char** environ;
 #include "tests/support/adpcm_encoder.h"
 #include "tests/support/archive_generator.h"
 #include "tests/support/reference_decoder.h"
+#include "tests/support/test_files.h"
 #include "bench/realistic_archive.h"
 #include "tools/sound_synth.h"
 
@@ -152,23 +153,7 @@ Bytes EncodedMaterial(int variant) {
 
 #ifdef _WIN32
 
-// Quotes one argument so that the C runtime's parser gives it back unchanged.
-std::string QuoteArgument(const std::string& argument) {
-    if (!argument.empty() && argument.find_first_of(" \t\"") == std::string::npos) return argument;
-    std::string quoted = "\"";
-    std::size_t backslashes = 0;
-    for (const char character : argument) {
-        if (character == '\\') {
-            ++backslashes;
-            continue;
-        }
-        quoted.append(character == '"' ? backslashes * 2 + 1 : backslashes, '\\');
-        backslashes = 0;
-        quoted += character;
-    }
-    quoted.append(backslashes * 2, '\\');
-    return quoted + "\"";
-}
+using sorvik::testing::QuoteArgument;
 
 // Runs `program` with `arguments`, its standard output discarded, and waits for it; false when
 // it cannot be started or does not exit with 0. With `peakMegabytes`, that receives the largest

@@ -73,7 +73,8 @@ std::string ReadAll(HANDLE pipe) {
     return text;
 }
 
-// Quotes one argument so that the C runtime's parser gives it back unchanged.
+}  // namespace
+
 std::string QuoteArgument(const std::string& argument) {
     if (!argument.empty() && argument.find_first_of(" \t\"") == std::string::npos) return argument;
     std::string quoted = "\"";
@@ -90,8 +91,6 @@ std::string QuoteArgument(const std::string& argument) {
     quoted.append(backslashes * 2, '\\');
     return quoted + "\"";
 }
-
-}  // namespace
 
 RunResult RunSorvik(const std::vector<std::string>& arguments, const fs::path& workingDir) {
     std::string commandLine = QuoteArgument(SORVIK_BINARY);

@@ -37,6 +37,11 @@ struct RunResult {
     int exitCode = -1;
 };
 
+#if defined(_WIN32)
+// Quotes one argument of a command line so that the C runtime's parser gives it back unchanged.
+std::string QuoteArgument(const std::string& argument);
+#endif
+
 // Runs the sorvik binary with `arguments` (passed exactly, empty ones included) in the folder
 // `workingDir`, with standard input empty and standard output and error captured.
 RunResult RunSorvik(const std::vector<std::string>& arguments, const fs::path& workingDir);
