@@ -90,6 +90,17 @@ TEST(Archive, EverySectionRawAndDecoded) {
     }
 }
 
+TEST(Archive, ARawEffectCountsAllOfItsDataInItsHeader) {
+    ArchiveContents contents = MakeArchiveContents();
+    contents.effectsBlock = MakeEffectSound(5000);  // 80,000 bytes: sizes above 16 bits
+    Extraction run;
+    Extract(contents, false, run, Section::kSe);
+    const Bytes& effect = run.sink.files["SE_NONAME00.VAG"];
+    ASSERT_EQ(effect.size(), 48u + 80000);
+    EXPECT_EQ(Bytes(effect.begin() + 4, effect.begin() + 16),
+              (Bytes{0x80, 0x38, 0x01, 0, 0, 0, 0, 0, 0, 0x01, 0x38, 0x80}));
+}
+
 TEST(Archive, SectionsChooseWhatRuns) {
     const ArchiveContents contents = MakeArchiveContents();
     const std::vector<std::pair<SectionMask, std::size_t>> cases = {
