@@ -49,14 +49,6 @@ bool EndsWithByte(const std::string& path, char separator) {
     return last && *last == path.size() - 1 && path[*last] == separator;
 }
 
-std::size_t EnsureTrailingSeparator(std::string& path) {
-    if (!path.empty() && !EndsWithByte(path, '/') &&
-        !EndsWithByte(path, platform::kPathSeparator)) {
-        path += platform::kPathSeparator;
-    }
-    return path.size();
-}
-
 void ReplaceExtension(std::string& name, const char* extension) {
     const std::size_t dot = name.rfind('.');
     if (dot == std::string::npos) {

@@ -20,10 +20,6 @@ std::optional<std::size_t> CutLastComponent(std::string& path);
 // True when the last character of `path` is the byte `separator`.
 bool EndsWithByte(const std::string& path, char separator);
 
-// Appends the platform separator unless `path` is empty or already ends in '/' or the platform
-// separator. Returns the new length.
-std::size_t EnsureTrailingSeparator(std::string& path);
-
 // Replaces the text after the last '.' of `name` with `extension`; a name without a dot gets a dot
 // and the extension appended.
 void ReplaceExtension(std::string& name, const char* extension);
