@@ -160,12 +160,16 @@ TEST(OutputNames, SafeNamesAndOneRegistryPerRun) {
     for (const auto& [name, expected] : safe) EXPECT_EQ(MakeSafeFileName(name), expected) << name;
 
     OutputNameRegistry names;
-    const bool folds = platform::kCaseInsensitiveNames;
+#if defined(__APPLE__)
+    const bool folds = true;  // as the default file system of macOS compares names
+#else
+    const bool folds = windows;
+#endif
     const std::vector<std::pair<std::string, std::string>> claims = {
         {"x.WAV", "x.WAV"},     {"x.WAV", "x_2.WAV"},  {"x_2.WAV", "x_2_2.WAV"},
         {"x.WAV", "x_3.WAV"},   {"noext", "noext"},    {"noext", "noext_2"},
         {"X.wav", folds ? "X_4.wav" : "X.wav"},
-        {"trail.", "trail."},   {"trail", platform::kIgnoresTrailingDotsAndBlanks ? "trail_2" : "trail"},
+        {"trail.", "trail."},   {"trail", windows ? "trail_2" : "trail"},
     };
     for (const auto& [name, expected] : claims) EXPECT_EQ(names.Claim(name), expected) << name;
 }
