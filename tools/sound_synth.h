@@ -32,7 +32,7 @@ std::vector<std::int16_t> Tune(std::uint32_t rate, double amplitude, int transpo
 std::vector<std::int16_t> Effect(std::uint32_t seed, double seconds, std::uint32_t rate,
                                  double amplitude);
 
-// The bundled sample files, exactly as tests/tools/make_samples writes them: tune.vag, a mono
+// The bundled sample files, exactly as tools/make_samples writes them: tune.vag, a mono
 // "VAGp" image of the tune, and chord.vag, a stereo "STER" image of a chord whose right
 // channel is voiced a little differently from its left.
 std::vector<std::uint8_t> MakeTuneSample();
