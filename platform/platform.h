@@ -150,21 +150,6 @@ void ShowInformation(const char* caption, const char* text);
 
 namespace sorvik::platform {
 
-// The system's version, major.minor (4.10 is {4, 10}).
-struct SystemVersion {
-    std::uint32_t major = 0;
-    std::uint32_t minor = 0;
-};
-
-// The version the system reports; nullopt when it cannot be read, and where there is none.
-std::optional<SystemVersion> ReadSystemVersion();
-
-// True when the dialogs take their newer form: version 4.90 or later. False for an older version
-// and for an unknown one.
-inline bool IsNewShell(const std::optional<SystemVersion>& version) {
-    return version && (version->major >= 5 || (version->major == 4 && version->minor >= 90));
-}
-
 // True where the system has its own open-file dialog and folder browser (Windows).
 extern const bool kHasFileDialogs;
 

@@ -292,8 +292,6 @@ namespace sorvik::platform {
 
 const bool kHasFileDialogs = false;
 
-std::optional<SystemVersion> ReadSystemVersion() { return std::nullopt; }
-
 bool ShowOpenFileDialog(std::string&) { return false; }
 
 BrowseResult ShowFolderBrowser(const char*, std::string&) { return BrowseResult::Cancelled; }

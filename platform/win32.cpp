@@ -448,16 +448,19 @@ void ShowInformation(const char* caption, const char* text) {
 
 const bool kHasFileDialogs = true;
 
-std::optional<SystemVersion> ReadSystemVersion() {
+namespace {
+
+// True when the dialogs take their newer form: the system's version is 4.90 or later. False for
+// an older version and when it cannot be read.
+bool IsNewShell() {
     OSVERSIONINFOA version;
     static_assert(sizeof(version) == 148, "the version record has 148 bytes");
     std::memset(&version, 0, sizeof(version));
     version.dwOSVersionInfoSize = sizeof(version);
-    if (!::GetVersionExA(&version)) return std::nullopt;
-    return SystemVersion{version.dwMajorVersion, version.dwMinorVersion};
+    if (!::GetVersionExA(&version)) return false;
+    return version.dwMajorVersion >= 5 ||
+           (version.dwMajorVersion == 4 && version.dwMinorVersion >= 90);
 }
-
-namespace {
 
 // Three pairs of description and pattern, each zero-terminated, and one more zero to end them.
 constexpr char kOpenFileFilter[] =
@@ -526,7 +529,7 @@ void FillBrowseRecord(bool newShell, const char* title, BrowseBuffers& buffers,
 bool ShowOpenFileDialog(std::string& path) {
     OpenFileBuffers buffers;
     OPENFILENAMEA record;
-    FillOpenFileRecord(IsNewShell(ReadSystemVersion()), buffers, record);
+    FillOpenFileRecord(IsNewShell(), buffers, record);
     // Zero is a cancel, or a failure such as a name too long for the buffer.
     if (!::GetOpenFileNameA(&record)) return false;
     path = buffers.file;
@@ -577,7 +580,7 @@ BrowseResult ShowFolderBrowser(const char* title, std::string& path) {
     const ComSession com;
     BrowseBuffers buffers;
     BROWSEINFOA record;
-    FillBrowseRecord(IsNewShell(ReadSystemVersion()), title, buffers, record);
+    FillBrowseRecord(IsNewShell(), title, buffers, record);
     const ShellItemList chosen(::SHBrowseForFolderA(&record));
     if (chosen.Get() == nullptr) return BrowseResult::Cancelled;
     if (!::SHGetPathFromIDListA(chosen.Get(), buffers.path)) return BrowseResult::NoFileSystemPath;
