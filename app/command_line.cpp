@@ -35,6 +35,15 @@ ParseResult ApplyShortOption(const char* argument, RunSettings& settings) {
             if (!StandsAlone(rest)) return ParseResult::BadOption;
             settings.decode = false;
             return ParseResult::Run;
+        case 'l':
+            if (StandsAlone(rest)) {
+                settings.list = true;
+            } else if (std::strcmp(rest, "oop") == 0) {
+                settings.wav.loopChunk = true;
+            } else {
+                return ParseResult::BadOption;
+            }
+            return ParseResult::Run;
         case 'k':
             if (!StandsAlone(rest)) return ParseResult::BadOption;
             settings.onFailure = FailurePolicy::KeepGoing;
@@ -54,6 +63,15 @@ ParseResult ApplyOption(const char* argument, RunSettings& settings) {
     return ApplyShortOption(argument, settings);
 }
 
+bool IsLoopCountOption(const char* argument) { return std::strcmp(argument + 1, "loops") == 0; }
+
+// A loop count: one digit from 1 to 9.
+bool ReadLoopCount(const char* text, unsigned& count) {
+    if (text[0] < '1' || text[0] > '9' || text[1] != '\0') return false;
+    count = static_cast<unsigned>(text[0] - '0');
+    return true;
+}
+
 void TakePlainArgument(const char* argument, RunSettings& settings) {
     if (settings.inputPath.empty()) {
         settings.inputPath = argument;
@@ -70,6 +88,15 @@ RunSettings::ParseResult RunSettings::ParseArguments(int argc, const char* const
         if (!IsOption(argv[i])) {
             TakePlainArgument(argv[i], *this);
             continue;
+        }
+        if (IsLoopCountOption(argv[i])) {
+            // The count is the next argument.
+            if (i + 1 < argc && ReadLoopCount(argv[i + 1], wav.loopCount)) {
+                ++i;
+                continue;
+            }
+            rejectedOption = argv[i];
+            return ParseResult::BadCount;
         }
         const ParseResult result = ApplyOption(argv[i], *this);
         if (result == ParseResult::BadOption) rejectedOption = argv[i];

@@ -65,7 +65,7 @@ void ConsoleReporter::ItemStarted(unsigned number, unsigned count) {
 
 void ConsoleReporter::SectionEnded() { console::PutLine("\n"); }
 
-void ConsoleReporter::IndexMissing(const std::string& indexPath) {
+void ReportMissingIndex(const std::string& indexPath) {
     console::PrintError("index file not found: %s (it must lie beside the archive)",
                         indexPath.c_str());
     // Asks the user to put the missing index file beside the archive.
@@ -74,12 +74,16 @@ void ConsoleReporter::IndexMissing(const std::string& indexPath) {
     platform::ShowInformation(texts::kMissingIndexCaption, text.c_str());
 }
 
+void ConsoleReporter::IndexMissing(const std::string& indexPath) { ReportMissingIndex(indexPath); }
+
 void ConsoleReporter::EntryFailed(const std::string& entryName, const std::string& outputName,
                                   ResultCode reason) {
     ShowFileFailure(entryName, outputName, reason);
 }
 
-void ConsoleReporter::SectionFailed(ResultCode reason) { ReportExtraction(reason); }
+void ConsoleReporter::SectionFailed(ArchiveSection, ResultCode reason) {
+    ReportExtraction(reason);
+}
 
 bool ConsoleReporter::ReportExtraction(ResultCode result) {
     switch (result) {

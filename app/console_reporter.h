@@ -7,6 +7,10 @@
 
 namespace sorvik {
 
+// Tells the user that a bank's index file is missing: one line on standard error, and a message
+// box (on standard error where there is none) asking for it to be put beside the archive.
+void ReportMissingIndex(const std::string& indexPath);
+
 // Shows what the converters and extractors report as the console transcript. A missing index
 // file is also explained in a message box (on standard error where there is none) and in one
 // line on standard error.
@@ -29,7 +33,7 @@ class ConsoleReporter final : public Reporter {
     // failed archive has.
     void EntryFailed(const std::string& entryName, const std::string& outputName,
                      ResultCode reason) override;
-    void SectionFailed(ResultCode reason) override;
+    void SectionFailed(ArchiveSection section, ResultCode reason) override;
 
     void FileWritten(const std::string&) override {}
 

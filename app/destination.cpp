@@ -60,8 +60,11 @@ Preparation PrepareRun(RunSettings& settings) {
         const std::optional<std::string> absolute = platform::MakeAbsolute(settings.inputPath);
         if (!absolute) return Preparation::BadPath;
         settings.inputPath = *absolute;
+        // A listing writes nothing: it has no destination.
+        if (settings.list) return Preparation::Ready;
     } else {
         if (!SelectInputFile(settings.inputPath)) return Preparation::Cancelled;
+        if (settings.list) return Preparation::Ready;
         std::string chosenFolder;
         if (SelectOutputFolder(chosenFolder) == FolderChoice::Chosen) {
             settings.outputDir = chosenFolder;

@@ -22,7 +22,7 @@ enum class Preparation {
 // was named, makes the input a full path, takes the destination from the input's folder unless
 // one was named (a named one ends in a separator), and creates it with any missing parents
 // unless its full path is too long for the system. Whether the destination can be used is found
-// out when it is opened.
+// out when it is opened. A listing (-l) only gets its input.
 Preparation PrepareRun(RunSettings& settings);
 
 }  // namespace sorvik

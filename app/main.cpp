@@ -4,6 +4,7 @@
 #include "app/console_reporter.h"
 #include "app/destination.h"
 #include "app/help.h"
+#include "app/listing_reporter.h"
 #include "app/run_settings.h"
 #include "codec/batch.h"
 #include "common/folder_sink.h"
@@ -36,15 +37,19 @@ bool ExtractArchive(const RunSettings& settings, const sfs::ImageOutput& images,
     return extracted && extractor.FailuresPassed() == 0;
 }
 
-// Converts what the settings name into the destination.
+bool HasExtension(const std::string& path, const char* extension) {
+    return platform::CompareNoCase(Extension(path).c_str(), extension) == 0;
+}
+
+// Converts what the settings name into the destination. -x leaves the WAV options aside.
 bool Convert(const RunSettings& settings, OutputSink& sink) {
     ConsoleReporter reporter(settings.inputPath);
-    const std::string extension = Extension(settings.inputPath);
-    if (platform::CompareNoCase(extension.c_str(), "VAG") == 0) {
-        return DecodeVagFiles(settings.inputPath, sink, reporter, settings.onFailure);
+    const WavOptions wav = settings.decode ? settings.wav : WavOptions{};
+    if (HasExtension(settings.inputPath, "VAG")) {
+        return DecodeVagFiles(settings.inputPath, sink, reporter, settings.onFailure, wav);
     }
-    if (platform::CompareNoCase(extension.c_str(), "SFS") == 0) {
-        return settings.decode ? ExtractArchive(settings, sfs::DecodedImages(), sink, reporter)
+    if (HasExtension(settings.inputPath, "SFS")) {
+        return settings.decode ? ExtractArchive(settings, sfs::DecodedImages(wav), sink, reporter)
                                : ExtractArchive(settings, sfs::RawImages(), sink, reporter);
     }
     console::Print("%s: Unknown format.\n\n", settings.inputPath.c_str());
@@ -82,6 +87,38 @@ int ConvertInto(const RunSettings& settings) {
     return done ? kExitDone : kExitFailed;
 }
 
+// Gives output names as a destination would, and never creates a file.
+class NamesOnly final : public OutputSink {
+  public:
+    std::unique_ptr<OutputFile> Create(const std::string&) override { return nullptr; }
+};
+
+// Lists what the input holds (-l): true when every sound could be described.
+bool List(const RunSettings& settings) {
+    NamesOnly names;
+    ListingReporter listing;
+    if (HasExtension(settings.inputPath, "VAG")) {
+        return ListVagFiles(settings.inputPath, names, listing, listing) &&
+               listing.Problems() == 0;
+    }
+    if (HasExtension(settings.inputPath, "SFS")) {
+        const sfs::DecodedImages decoded;
+        const sfs::RawImages raw;
+        const sfs::ListedImages listed(settings.decode ? static_cast<const sfs::ImageOutput&>(decoded)
+                                                       : raw,
+                                       listing);
+        sfs::SfsExtractor extractor(listed, settings.sections, names, listing,
+                                    FailurePolicy::KeepGoing);
+        if (extractor.ExtractAll(settings.inputPath) != ResultCode::Ok) {
+            console::PrintError("can't read %s", settings.inputPath.c_str());
+            return false;
+        }
+        return extractor.FailuresPassed() == 0 && listing.Problems() == 0;
+    }
+    console::PrintError("%s: unknown format", settings.inputPath.c_str());
+    return false;
+}
+
 int Run(int argc, char** argv) {
     console::SetUp();
     platform::PrepareProcess();
@@ -95,10 +132,14 @@ int Run(int argc, char** argv) {
         console::PutLine(help::kVersionLine);
         return kExitDone;
     }
-    console::Print("starting...");
+    // A listing's standard output is the listing alone.
+    if (parsed != ParseResult::Run || !settings.list) console::Print("starting...");
     if (parsed == ParseResult::Help) return PrintUsage(kExitDone);
     if (parsed == ParseResult::BadOption) {
         return PrintUsage(kExitUsage, "unknown option '" + settings.rejectedOption + "'");
+    }
+    if (parsed == ParseResult::BadCount) {
+        return PrintUsage(kExitUsage, settings.rejectedOption + " needs a count from 1 to 9");
     }
     switch (PrepareRun(settings)) {
         case Preparation::Ready:
@@ -108,6 +149,7 @@ int Run(int argc, char** argv) {
         case Preparation::Cancelled:
             return PrintUsage(kExitUsage, "no input given");
     }
+    if (settings.list) return List(settings) ? kExitDone : kExitFailed;
     return ConvertInto(settings);
 }
 

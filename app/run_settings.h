@@ -2,6 +2,7 @@
 
 #include <string>
 
+#include "codec/convert.h"
 #include "common/result_code.h"
 #include "common/section_mask.h"
 
@@ -15,11 +16,14 @@ struct RunSettings {
         FullHelp,   // --help: show every option
         Version,    // --version
         BadOption,  // an option that is not recognised (see rejectedOption)
+        BadCount,   // -loops without a count from 1 to 9 after it
     };
 
     std::string inputPath;  // the input as typed (may hold wildcards); empty when none was named
     std::string outputDir;  // the destination folder as typed; empty when none was named
     bool decode = true;     // false after -x: write raw sound images
+    bool list = false;      // -l: list the sounds, write nothing
+    WavOptions wav;         // -loop, -loops N
     SectionMask sections = Section::kAll;
     FailurePolicy onFailure = FailurePolicy::StopAtFirst;  // KeepGoing after -k
     std::string rejectedOption;                            // the option as typed, after BadOption

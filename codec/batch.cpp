@@ -1,10 +1,6 @@
 #include "codec/batch.h"
 
-#include <array>
-
-#include "codec/convert.h"
-#include "codec/sound_headers.h"
-#include "common/byte_order.h"
+#include "codec/sound_data.h"
 #include "common/path_helpers.h"
 
 namespace sorvik {
@@ -17,46 +13,23 @@ FileFinder::~FileFinder() {
 
 bool FileFinder::Next() { return HasMatch() && platform::NextMatch(search_, name_); }
 
-ResultCode ConvertLooseImage(ByteSource& source, OutputSink& sink, const std::string& outputName) {
-    if (source.Size() == 0) return ResultCode::ReadFailed;
-    std::array<std::uint8_t, 4> magic;
-    if (source.Size() < magic.size()) return ResultCode::UnknownFormat;
-    if (!source.ReadAt(0, magic.data(), magic.size())) return ResultCode::ReadFailed;
-    if (HasMagic(magic.data(), kVagMagic)) {
-        return ConvertVagImage(source, 0, source.Size(), sink, outputName);
-    }
-    if (HasMagic(magic.data(), kSterMagic)) {
-        return ConvertSterImage(source, 0, source.Size(), sink, outputName);
-    }
-    return ResultCode::UnknownFormat;
+ResultCode ConvertLooseImage(ByteSource& source, OutputSink& sink, const std::string& outputName,
+                             const WavOptions& options) {
+    std::uint16_t channels = 0;
+    const ResultCode found = FindLooseChannels(source, channels);
+    if (found != ResultCode::Ok) return found;
+    return channels == 1 ? ConvertVagImage(source, 0, source.Size(), sink, outputName, options)
+                         : ConvertSterImage(source, 0, source.Size(), sink, outputName, options);
 }
 
 namespace {
 
-// Converts one match; reports the failure and returns false when it fails.
-bool DecodeOneFile(const std::string& folderPrefix, const std::string& name, OutputSink& sink,
-                   Reporter& reporter) {
-    std::string outputName = name;
-    ReplaceExtension(outputName, "WAV");
-    FileSource source((folderPrefix + name).c_str());
-    if (!source.IsOpen()) {
-        reporter.LooseFileFailed(name, outputName, ResultCode::OpenFailed);
-        return false;
-    }
-    outputName = sink.Claim(outputName);
-    const ResultCode result = ConvertLooseImage(source, sink, outputName);
-    if (result != ResultCode::Ok) {
-        reporter.LooseFileFailed(name, outputName, result);
-        return false;
-    }
-    reporter.FileWritten(outputName);
-    return true;
-}
-
-}  // namespace
-
-bool DecodeVagFiles(const std::string& pattern, OutputSink& sink, Reporter& reporter,
-                    FailurePolicy policy) {
+// Runs `handle(path, name)` on each file that `pattern` matches, with the running count reported;
+// `handle` returns false for a file that failed, which ends the batch under StopAtFirst. True
+// when every match was handled.
+template <typename Handle>
+bool ForEachMatch(const std::string& pattern, Reporter& reporter, FailurePolicy policy,
+                  Handle handle) {
     const std::string folderPrefix = pattern.substr(0, FileNamePart(pattern));
     FileFinder finder(pattern.c_str());
     if (!finder.HasMatch()) {
@@ -64,15 +37,60 @@ bool DecodeVagFiles(const std::string& pattern, OutputSink& sink, Reporter& repo
         return false;
     }
     reporter.LooseFilesStarted();
-    bool allConverted = true;
+    bool allHandled = true;
     for (unsigned number = 1;; ++number) {
         reporter.LooseFileStarted(number);
-        if (!DecodeOneFile(folderPrefix, finder.Name(), sink, reporter)) {
-            allConverted = false;
+        if (!handle(folderPrefix + finder.Name(), finder.Name())) {
+            allHandled = false;
             if (policy == FailurePolicy::StopAtFirst) return false;
         }
-        if (!finder.Next()) return allConverted;
+        if (!finder.Next()) return allHandled;
     }
+}
+
+// The name of the WAV file made of the loose file `name`, not yet claimed.
+std::string WavNameFor(const std::string& name) {
+    std::string outputName = name;
+    ReplaceExtension(outputName, "WAV");
+    return outputName;
+}
+
+}  // namespace
+
+bool DecodeVagFiles(const std::string& pattern, OutputSink& sink, Reporter& reporter,
+                    FailurePolicy policy, const WavOptions& options) {
+    return ForEachMatch(pattern, reporter, policy, [&](const std::string& path,
+                                                       const std::string& name) {
+        FileSource source(path.c_str());
+        if (!source.IsOpen()) {
+            reporter.LooseFileFailed(name, WavNameFor(name), ResultCode::OpenFailed);
+            return false;
+        }
+        const std::string outputName = sink.Claim(WavNameFor(name));
+        const ResultCode result = ConvertLooseImage(source, sink, outputName, options);
+        if (result != ResultCode::Ok) {
+            reporter.LooseFileFailed(name, outputName, result);
+            return false;
+        }
+        reporter.FileWritten(outputName);
+        return true;
+    });
+}
+
+bool ListVagFiles(const std::string& pattern, OutputSink& names, Reporter& reporter,
+                  SoundCatalog& catalog) {
+    return ForEachMatch(pattern, reporter, FailurePolicy::KeepGoing, [&](const std::string& path,
+                                                                         const std::string& name) {
+        FileSource source(path.c_str());
+        if (!source.IsOpen()) {
+            reporter.LooseFileFailed(name, WavNameFor(name), ResultCode::OpenFailed);
+            return false;
+        }
+        SoundFacts facts;
+        const ResultCode result = DescribeLooseImage(source, facts);
+        catalog.Listed(names.Claim(WavNameFor(name)), SoundPlace{0, source.Size()}, facts, result);
+        return result == ResultCode::Ok;
+    });
 }
 
 }  // namespace sorvik

@@ -2,6 +2,8 @@
 
 #include <string>
 
+#include "codec/convert.h"
+#include "codec/describe.h"
 #include "common/byte_source.h"
 #include "common/output_sink.h"
 #include "common/reporter.h"
@@ -31,13 +33,22 @@ class FileFinder {
 // Converts one loose sound file, all of `source`, to the WAV file `outputName`, choosing the
 // converter by its magic: "VAGp" mono, "STER" stereo, anything else (a file shorter than a magic
 // included) UnknownFormat. An empty source cannot be read: ReadFailed.
-ResultCode ConvertLooseImage(ByteSource& source, OutputSink& sink, const std::string& outputName);
+ResultCode ConvertLooseImage(ByteSource& source, OutputSink& sink, const std::string& outputName,
+                             const WavOptions& options = {});
 
 // Decodes the loose sound files that `pattern` names (wildcards allowed in its last component)
 // into WAV files of the same base name, handed to `sink`. Reports the running count and each
 // failure; the first one ends the batch unless `policy` is KeepGoing. True when every match was
 // converted.
 bool DecodeVagFiles(const std::string& pattern, OutputSink& sink, Reporter& reporter,
-                    FailurePolicy policy = FailurePolicy::StopAtFirst);
+                    FailurePolicy policy = FailurePolicy::StopAtFirst,
+                    const WavOptions& options = {});
+
+// Lists the loose sound files that `pattern` names in `catalog`, each under the name that
+// DecodeVagFiles would give its WAV file (claimed from `names`, which is never written to). A
+// file that cannot be opened is reported to `reporter` as a failed one is; the listing goes on.
+// True when every match was described.
+bool ListVagFiles(const std::string& pattern, OutputSink& names, Reporter& reporter,
+                  SoundCatalog& catalog);
 
 }  // namespace sorvik

@@ -6,26 +6,18 @@
 #include "codec/adpcm.h"
 #include "codec/adpcm_fast.h"
 #include "codec/pcm_writer.h"
+#include "codec/sound_data.h"
 #include "codec/sound_headers.h"
+#include "common/byte_order.h"
 #include "common/heap_buffer.h"
 
 namespace sorvik {
 namespace {
 
-// The ADPCM data of one sound: mono blocks or stereo block pairs ("units") at `offset`.
-struct SoundData {
-    std::uint64_t offset;
-    std::uint64_t unitCount;  // exact, or at most this many when the sound ends at an end block
-    std::uint16_t channels;
-    bool endsAtEndBlock;  // mono only
-    std::uint32_t sampleRate;
-
-    std::size_t UnitBytes() const { return kAdpcmBlockSize * channels; }
-    std::size_t PcmBytesPerUnit() const { return kPcmBytesPerBlock * channels; }
-};
-
-bool TooLargeForWav(std::uint64_t unitCount, std::size_t pcmBytesPerUnit) {
-    return unitCount > kMaxWavDataSize / pcmBytesPerUnit;
+// True when `unitCount` units and `trailingBytes` of chunks after them do not fit a WAV file.
+bool TooLargeForWav(std::uint64_t unitCount, std::size_t pcmBytesPerUnit,
+                    std::size_t trailingBytes = 0) {
+    return unitCount > (kMaxWavDataSize - trailingBytes) / pcmBytesPerUnit;
 }
 
 // Reads and decodes the sound's units into `writer`, one buffer-full at a time, counting them
@@ -61,20 +53,22 @@ ResultCode DecodeUnits(ByteSource& source, const SoundData& sound, HeapBuffer& a
     return writer.Flush() ? ResultCode::Ok : ResultCode::WriteFailed;
 }
 
-WavHeader MakeWavHeader(const SoundData& sound, std::uint64_t unitCount) {
-    const std::uint64_t pcmBytes = unitCount * sound.PcmBytesPerUnit();
+WavHeader MakeWavHeader(const SoundData& sound, std::uint64_t pcmBytes,
+                        std::uint32_t trailingBytes = 0) {
     const auto dataSize = static_cast<std::uint32_t>(std::min(pcmBytes, kMaxWavDataSize));
     WavHeader header;
-    FillWavHeader(header, dataSize, sound.sampleRate, sound.channels);
+    FillWavHeader(header, dataSize, sound.sampleRate, sound.channels, trailingBytes);
     return header;
 }
 
-// Writes a WAV file whose header counts exactly the samples decoded. Everything that can be
-// refused is refused, and the buffers are allocated, before the output is started.
-ResultCode WriteWav(ByteSource& source, const SoundData& sound, OutputSink& sink,
-                    const std::string& outputName) {
-    if (sound.unitCount == 0) return ResultCode::UnknownFormat;
-    if (!sound.endsAtEndBlock && TooLargeForWav(sound.unitCount, sound.PcmBytesPerUnit())) {
+// Writes a WAV file of the sound as stored, whose header counts exactly the samples decoded,
+// with `loopChunk` after the data unless it is null. Everything that can be refused is refused,
+// and the buffers are allocated, before the output is started.
+ResultCode WriteStoredWav(ByteSource& source, const SoundData& sound, OutputSink& sink,
+                          const std::string& outputName, const SmplChunk* loopChunk) {
+    const std::uint32_t trailingBytes = loopChunk ? kSmplChunkSize : 0;
+    if (!sound.endsAtEndBlock &&
+        TooLargeForWav(sound.unitCount, sound.PcmBytesPerUnit(), trailingBytes)) {
         return ResultCode::UnknownFormat;
     }
     PcmBuffer pcm;
@@ -87,57 +81,170 @@ ResultCode WriteWav(ByteSource& source, const SoundData& sound, OutputSink& sink
     }
     return WriteOutput(sink, outputName, [&](OutputFile& file) {
         // The header first counts every unit; a mono sound that ends early has it rewritten.
-        const WavHeader expected = MakeWavHeader(sound, sound.unitCount);
+        const WavHeader expected =
+            MakeWavHeader(sound, sound.unitCount * sound.PcmBytesPerUnit(), trailingBytes);
         if (!file.Write(expected.data(), expected.size())) return ResultCode::WriteFailed;
         PcmWriter writer(file, pcm);
         std::uint64_t written = 0;
         const ResultCode decoded = DecodeUnits(source, sound, adpcm, writer, written);
-        if (decoded != ResultCode::Ok || written == sound.unitCount) return decoded;
-        const WavHeader header = MakeWavHeader(sound, written);
+        if (decoded != ResultCode::Ok) return decoded;
+        if (loopChunk && !file.Write(loopChunk->data(), loopChunk->size())) {
+            return ResultCode::WriteFailed;
+        }
+        if (written == sound.unitCount) return ResultCode::Ok;
+        const WavHeader header = MakeWavHeader(sound, written * sound.PcmBytesPerUnit());
         return file.Rewrite(0, header.data(), header.size()) ? ResultCode::Ok
                                                              : ResultCode::WriteFailed;
     });
 }
 
-// Reads and checks the image's header; the sound's data, or why there is none.
-ResultCode ReadImage(ByteSource& source, std::uint64_t offset, std::uint64_t length,
-                     std::uint16_t channels, SoundData& sound) {
-    if (length < kSoundHeaderSize) return ResultCode::UnknownFormat;
-    SoundHeaderBytes bytes;
-    if (!source.ReadAt(offset, bytes.data(), bytes.size())) return ResultCode::ReadFailed;
-    const std::optional<SoundImageHeader> header =
-        channels == 1 ? ReadVagHeader(bytes) : ReadSterHeader(bytes);
-    if (!header) return ResultCode::UnknownFormat;
-    // The data both declared by the header and held in the image.
-    const std::uint64_t held = std::min(header->dataSize, length - kSoundHeaderSize);
-    sound = SoundData{offset + kSoundHeaderSize, held / (kAdpcmBlockSize * channels), channels,
-                      channels == 1, header->sampleRate};
+// A sound played with its loop repeated: up to the loop's end, the loop again, until it has been
+// played `count` times in all, then kFadeSeconds of further repeats, faded out.
+struct Rendition {
+    LoopPoints loop;
+    std::uint64_t fadeStart;   // the first frame of the fade
+    std::uint64_t fadeFrames;  // its length; 0 for a rate of 0
+
+    Rendition(const LoopPoints& loopPoints, unsigned count, std::uint32_t sampleRate)
+        : loop(loopPoints),
+          fadeStart(loop.EndSample() + (count - 1) * loop.BlockCount() * kSamplesPerBlock),
+          fadeFrames(std::uint64_t{kFadeSeconds} * sampleRate) {}
+    std::uint64_t Frames() const { return fadeStart + fadeFrames; }
+};
+
+// Scales the frames of `pcm`, the rendition's frames from `firstFrame` on, that lie in the fade:
+// frame i of the fade (from 0) by (fadeFrames - i) / fadeFrames, rounded toward zero.
+void ApplyFade(const Rendition& rendition, std::uint64_t firstFrame, std::size_t frameCount,
+               std::uint16_t channels, std::uint8_t* pcm) {
+    const std::int64_t length = static_cast<std::int64_t>(rendition.fadeFrames);
+    for (std::uint64_t frame = std::max(firstFrame, rendition.fadeStart);
+         frame < firstFrame + frameCount; ++frame) {
+        const std::int64_t gain = length - static_cast<std::int64_t>(frame - rendition.fadeStart);
+        std::uint8_t* samples = pcm + (frame - firstFrame) * 2 * channels;
+        for (std::uint16_t channel = 0; channel < channels; ++channel) {
+            const auto sample = static_cast<std::int16_t>(LoadLe16(samples + 2 * channel));
+            StoreLe16(samples + 2 * channel, static_cast<std::uint16_t>(sample * gain / length));
+        }
+    }
+}
+
+// A rendition on its way out: the buffers, the channels' history and the frames written.
+struct RenditionWriter {
+    const Rendition& rendition;
+    HeapBuffer& adpcm;
+    PcmWriter& writer;
+    ChannelHistory left{};
+    ChannelHistory right{};
+    std::uint64_t framesWritten = 0;
+};
+
+// Decodes `unitCount` units from `firstUnit` on, continuing the history, as the rendition's next
+// frames; stops early when the rendition is complete.
+ResultCode DecodeRange(ByteSource& source, const SoundData& sound, std::uint64_t firstUnit,
+                       std::uint64_t unitCount, RenditionWriter& out) {
+    RangeReader reader(source, sound.offset + firstUnit * sound.UnitBytes(),
+                       unitCount * sound.UnitBytes());
+    const std::size_t unitsPerFill = out.adpcm.Size() / sound.UnitBytes();
+    while (reader.Remaining() > 0 && out.framesWritten < out.rendition.Frames()) {
+        const auto count = static_cast<std::size_t>(
+            std::min<std::uint64_t>(reader.Remaining() / sound.UnitBytes(), unitsPerFill));
+        if (!reader.Next(out.adpcm.Data(), count * sound.UnitBytes())) return ResultCode::ReadFailed;
+        std::uint8_t* pcm = out.writer.Reserve(count * sound.PcmBytesPerUnit());
+        if (pcm == nullptr) return ResultCode::WriteFailed;
+        if (sound.channels == 1) {
+            DecodeMonoBlocksToPcm(out.adpcm.Data(), count, out.left, pcm);
+        } else {
+            DecodeStereoPairsToPcm(out.adpcm.Data(), count, out.left, out.right, pcm);
+        }
+        const auto frames = static_cast<std::size_t>(std::min<std::uint64_t>(
+            count * kSamplesPerBlock, out.rendition.Frames() - out.framesWritten));
+        ApplyFade(out.rendition, out.framesWritten, frames, sound.channels, pcm);
+        out.writer.Commit(frames * 2 * sound.channels);
+        out.framesWritten += frames;
+    }
     return ResultCode::Ok;
 }
 
+// Writes the WAV file of `sound` (its unit count exact) played with `loop` repeated.
+ResultCode WriteRendition(ByteSource& source, const SoundData& sound, const LoopPoints& loop,
+                          unsigned count, OutputSink& sink, const std::string& outputName) {
+    const Rendition rendition(loop, count, sound.sampleRate);
+    const std::size_t frameBytes = 2 * sound.channels;
+    if (rendition.Frames() > kMaxWavDataSize / frameBytes) return ResultCode::UnknownFormat;
+    PcmBuffer pcm;
+    if (!pcm.Allocate(rendition.Frames() * frameBytes, kWavHeaderSize)) {
+        return ResultCode::OutOfMemory;
+    }
+    HeapBuffer adpcm;
+    if (!adpcm.Grow(pcm.Capacity() / sound.PcmBytesPerUnit() * sound.UnitBytes())) {
+        return ResultCode::OutOfMemory;
+    }
+    return WriteOutput(sink, outputName, [&](OutputFile& file) {
+        const WavHeader header = MakeWavHeader(sound, rendition.Frames() * frameBytes);
+        if (!file.Write(header.data(), header.size())) return ResultCode::WriteFailed;
+        PcmWriter writer(file, pcm);
+        RenditionWriter out{rendition, adpcm, writer};
+        ResultCode result = DecodeRange(source, sound, 0, loop.lastBlock + 1, out);
+        while (result == ResultCode::Ok && out.framesWritten < rendition.Frames()) {
+            result = DecodeRange(source, sound, loop.firstBlock, loop.BlockCount(), out);
+        }
+        if (result != ResultCode::Ok) return result;
+        return writer.Flush() ? ResultCode::Ok : ResultCode::WriteFailed;
+    });
+}
+
+// Writes the WAV file of `sound` as `options` ask.
+ResultCode WriteWav(ByteSource& source, const SoundData& sound, OutputSink& sink,
+                    const std::string& outputName, const WavOptions& options) {
+    if (sound.unitCount == 0) return ResultCode::UnknownFormat;
+    if (!options.loopChunk && options.loopCount == 0) {
+        return WriteStoredWav(source, sound, sink, outputName, nullptr);
+    }
+    // The loop must be known before the output starts.
+    SoundScan scan;
+    const ResultCode scanned = ScanSound(source, sound, scan);
+    if (scanned != ResultCode::Ok) return scanned;
+    if (!scan.loop) return WriteStoredWav(source, sound, sink, outputName, nullptr);
+    SoundData exact = sound;
+    exact.unitCount = scan.unitCount;
+    exact.endsAtEndBlock = false;
+    if (options.loopCount > 0) {
+        return WriteRendition(source, exact, *scan.loop, options.loopCount, sink, outputName);
+    }
+    const SmplChunk chunk = MakeSmplChunk(static_cast<std::uint32_t>(scan.loop->StartSample()),
+                                          static_cast<std::uint32_t>(scan.loop->EndSample() - 1),
+                                          sound.sampleRate);
+    return WriteStoredWav(source, exact, sink, outputName, &chunk);
+}
+
 ResultCode ConvertImage(ByteSource& source, std::uint64_t offset, std::uint64_t length,
-                        std::uint16_t channels, OutputSink& sink, const std::string& outputName) {
+                        std::uint16_t channels, OutputSink& sink, const std::string& outputName,
+                        const WavOptions& options) {
     SoundData sound{};
-    const ResultCode read = ReadImage(source, offset, length, channels, sound);
+    const ResultCode read = ReadSoundImage(source, offset, length, channels, sound);
     if (read != ResultCode::Ok) return read;
-    return WriteWav(source, sound, sink, outputName);
+    return WriteWav(source, sound, sink, outputName, options);
 }
 
 }  // namespace
 
 ResultCode ConvertVagImage(ByteSource& source, std::uint64_t offset, std::uint64_t length,
-                           OutputSink& sink, const std::string& outputName) {
-    return ConvertImage(source, offset, length, 1, sink, outputName);
+                           OutputSink& sink, const std::string& outputName,
+                           const WavOptions& options) {
+    return ConvertImage(source, offset, length, 1, sink, outputName, options);
 }
 
 ResultCode ConvertSterImage(ByteSource& source, std::uint64_t offset, std::uint64_t length,
-                            OutputSink& sink, const std::string& outputName) {
-    return ConvertImage(source, offset, length, 2, sink, outputName);
+                            OutputSink& sink, const std::string& outputName,
+                            const WavOptions& options) {
+    return ConvertImage(source, offset, length, 2, sink, outputName, options);
 }
 
 ResultCode WriteMonoWav(ByteSource& source, std::uint64_t offset, std::uint64_t blockCount,
-                        std::uint32_t sampleRate, OutputSink& sink, const std::string& outputName) {
-    return WriteWav(source, SoundData{offset, blockCount, 1, false, sampleRate}, sink, outputName);
+                        std::uint32_t sampleRate, OutputSink& sink, const std::string& outputName,
+                        const WavOptions& options) {
+    return WriteWav(source, SoundData{offset, blockCount, 1, false, sampleRate}, sink, outputName,
+                    options);
 }
 
 }  // namespace sorvik

@@ -1,6 +1,7 @@
 #include "codec/sound_headers.h"
 
 #include <cstring>
+#include <iterator>
 
 #include "common/byte_order.h"
 
@@ -27,11 +28,11 @@ std::optional<SoundImageHeader> ReadSterHeader(const SoundHeaderBytes& header) {
 }
 
 void FillWavHeader(WavHeader& header, std::uint32_t dataSize, std::uint32_t sampleRate,
-                   std::uint16_t channels) {
+                   std::uint16_t channels, std::uint32_t trailingBytes) {
     const std::uint16_t frameBytes = static_cast<std::uint16_t>(2 * channels);
     std::uint8_t* bytes = header.data();
     std::memcpy(bytes + 0, "RIFF", 4);
-    StoreLe32(bytes + 4, dataSize + 36);
+    StoreLe32(bytes + 4, dataSize + 36 + trailingBytes);
     std::memcpy(bytes + 8, "WAVE", 4);
     std::memcpy(bytes + 12, "fmt ", 4);
     StoreLe32(bytes + 16, 16);  // format chunk size
@@ -43,6 +44,24 @@ void FillWavHeader(WavHeader& header, std::uint32_t dataSize, std::uint32_t samp
     StoreLe16(bytes + 34, 16);  // bits per sample
     std::memcpy(bytes + 36, "data", 4);
     StoreLe32(bytes + 40, dataSize);
+}
+
+SmplChunk MakeSmplChunk(std::uint32_t firstSample, std::uint32_t lastSample,
+                        std::uint32_t sampleRate) {
+    constexpr std::uint32_t kNanosecondsPerSecond = 1000000000;
+    constexpr std::uint32_t kMidiUnityNote = 60;
+    const std::uint32_t period =
+        sampleRate == 0 ? 0
+                        : static_cast<std::uint32_t>(
+                              (std::uint64_t{kNanosecondsPerSecond} + sampleRate / 2) / sampleRate);
+    const std::uint32_t fields[] = {
+        kSmplChunkSize - 8, 0, 0, period, kMidiUnityNote, 0, 0, 0, 1, 0,  // the chunk
+        0, 0, firstSample, lastSample, 0, 0,                              // its loop
+    };
+    SmplChunk chunk{};
+    std::memcpy(chunk.data(), "smpl", 4);
+    for (std::size_t i = 0; i < std::size(fields); ++i) StoreLe32(chunk.data() + 4 + 4 * i, fields[i]);
+    return chunk;
 }
 
 }  // namespace sorvik

@@ -46,8 +46,21 @@ std::optional<SoundImageHeader> ReadVagHeader(const SoundHeaderBytes& header);
 std::optional<SoundImageHeader> ReadSterHeader(const SoundHeaderBytes& header);
 
 // Fills all 44 bytes of a WAV header for 16-bit PCM data of `dataSize` bytes in `channels`
-// channels.
+// channels, followed by `trailingBytes` of further chunks that the RIFF size counts.
 void FillWavHeader(WavHeader& header, std::uint32_t dataSize, std::uint32_t sampleRate,
-                   std::uint16_t channels);
+                   std::uint16_t channels, std::uint32_t trailingBytes = 0);
+
+// A "smpl" chunk (header included) with one forward loop that plays forever:
+//   0  "smpl", u32 size 60
+//   8  manufacturer 0, product 0, sample period (1e9 / rate ns, rounded; 0 for rate 0),
+//      MIDI unity note 60, pitch fraction 0, SMPTE format 0, SMPTE offset 0, 1 loop, no
+//      sampler data
+//   44 the loop: cue point 0, type 0 (forward), first sample, last sample (inclusive),
+//      fraction 0, play count 0 (forever)
+// All fields are u32 LE.
+constexpr std::size_t kSmplChunkSize = 68;
+using SmplChunk = std::array<std::uint8_t, kSmplChunkSize>;
+SmplChunk MakeSmplChunk(std::uint32_t firstSample, std::uint32_t lastSample,
+                        std::uint32_t sampleRate);
 
 }  // namespace sorvik

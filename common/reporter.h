@@ -40,9 +40,9 @@ class Reporter {
     // `outputName`, for `reason`; the section goes on with the next entry.
     virtual void EntryFailed(const std::string& /*entryName*/, const std::string& /*outputName*/,
                              ResultCode /*reason*/) {}
-    // A section stopped, or could not start, for `reason` (it was ended already); the extraction
+    // `section` stopped, or could not start, for `reason` (it was ended already); the extraction
     // goes on with the next section.
-    virtual void SectionFailed(ResultCode /*reason*/) {}
+    virtual void SectionFailed(ArchiveSection /*section*/, ResultCode /*reason*/) {}
 
     // --- Both ---
     // The output `name` is complete and in place.

@@ -106,14 +106,36 @@ ResultCode DecodedImages::WriteImage(ByteSource& archive, const ArchivedImage& i
                                      ImageKind kind, OutputSink& sink,
                                      const std::string& name) const {
     return kind == ImageKind::Stereo
-               ? ConvertSterImage(archive, image.offset, image.Length(), sink, name)
-               : ConvertVagImage(archive, image.offset, image.Length(), sink, name);
+               ? ConvertSterImage(archive, image.offset, image.Length(), sink, name, options_)
+               : ConvertVagImage(archive, image.offset, image.Length(), sink, name, options_);
 }
 
 ResultCode DecodedImages::WriteEffect(ByteSource& source, std::uint64_t offset,
                                       std::uint64_t blockCount, const std::string&,
                                       OutputSink& sink, const std::string& name) const {
-    return WriteMonoWav(source, offset, blockCount, kEffectSampleRate, sink, name);
+    return WriteMonoWav(source, offset, blockCount, kEffectSampleRate, sink, name, options_);
+}
+
+ResultCode ListedImages::WriteImage(ByteSource& archive, const ArchivedImage& image,
+                                    ImageKind kind, OutputSink&, const std::string& name) const {
+    SoundFacts facts;
+    const ResultCode result =
+        kind == ImageKind::Stereo
+            ? DescribeSterImage(archive, image.offset, image.Length(), facts)
+            : DescribeVagImage(archive, image.offset, image.Length(), facts);
+    catalog_.Listed(name, SoundPlace{image.offset, image.Length()}, facts, result);
+    return ResultCode::Ok;
+}
+
+ResultCode ListedImages::WriteEffect(ByteSource& source, std::uint64_t offset,
+                                     std::uint64_t blockCount, const std::string&, OutputSink&,
+                                     const std::string& name) const {
+    SoundFacts facts;
+    const ResultCode result =
+        DescribeMonoBlocks(source, offset, blockCount, kEffectSampleRate, facts);
+    const SoundPlace place{kEffectsBlockOffset + offset, blockCount * kAdpcmBlockSize};
+    catalog_.Listed(name, place, facts, result);
+    return ResultCode::Ok;
 }
 
 }  // namespace sorvik::sfs

@@ -3,6 +3,8 @@
 #include <cstdint>
 #include <string>
 
+#include "codec/convert.h"
+#include "codec/describe.h"
 #include "codec/sound_headers.h"
 #include "common/byte_source.h"
 #include "common/output_sink.h"
@@ -44,8 +46,9 @@ class ImageOutput {
     // Writes the image found in `archive` as the output `name`.
     virtual ResultCode WriteImage(ByteSource& archive, const ArchivedImage& image, ImageKind kind,
                                   OutputSink& sink, const std::string& name) const = 0;
-    // Writes the headerless effect of `blockCount` mono blocks at `offset` in `source`, named
-    // `stem` within a raw image's header, as the output `name`.
+    // Writes the headerless effect of `blockCount` mono blocks at `offset` in `source` (the
+    // unnamed effects block, which lies at kEffectsBlockOffset in the archive), named `stem`
+    // within a raw image's header, as the output `name`.
     virtual ResultCode WriteEffect(ByteSource& source, std::uint64_t offset,
                                    std::uint64_t blockCount, const std::string& stem,
                                    OutputSink& sink, const std::string& name) const = 0;
@@ -63,9 +66,10 @@ class RawImages final : public ImageOutput {
                            const std::string& name) const override;
 };
 
-// WAV files: ".WAV", in place of a bank entry's own extension.
+// WAV files: ".WAV", in place of a bank entry's own extension, written as `options` ask.
 class DecodedImages final : public ImageOutput {
   public:
+    explicit DecodedImages(const WavOptions& options = {}) : options_(options) {}
     std::string NameFor(const std::string& stem) const override;
     std::string NameForEntry(const std::string& entryName) const override;
     ResultCode WriteImage(ByteSource& archive, const ArchivedImage& image, ImageKind kind,
@@ -73,6 +77,32 @@ class DecodedImages final : public ImageOutput {
     ResultCode WriteEffect(ByteSource& source, std::uint64_t offset, std::uint64_t blockCount,
                            const std::string& stem, OutputSink& sink,
                            const std::string& name) const override;
+
+  private:
+    WavOptions options_;
+};
+
+// Writes nothing: lists each image in `catalog` instead, under the name `naming` gives it (the
+// sink only gives names). A sound whose facts cannot be found is listed with the reason, and
+// counts as done.
+class ListedImages final : public ImageOutput {
+  public:
+    ListedImages(const ImageOutput& naming, SoundCatalog& catalog)
+        : naming_(naming), catalog_(catalog) {}
+
+    std::string NameFor(const std::string& stem) const override { return naming_.NameFor(stem); }
+    std::string NameForEntry(const std::string& entryName) const override {
+        return naming_.NameForEntry(entryName);
+    }
+    ResultCode WriteImage(ByteSource& archive, const ArchivedImage& image, ImageKind kind,
+                          OutputSink& sink, const std::string& name) const override;
+    ResultCode WriteEffect(ByteSource& source, std::uint64_t offset, std::uint64_t blockCount,
+                           const std::string& stem, OutputSink& sink,
+                           const std::string& name) const override;
+
+  private:
+    const ImageOutput& naming_;
+    SoundCatalog& catalog_;
 };
 
 }  // namespace sorvik::sfs

@@ -38,9 +38,9 @@ std::unique_ptr<ByteSource> IndexFilesBeside::Open(const char* name) const {
     return index;
 }
 
-bool SfsExtractor::GoesOnAfterSection(ResultCode reason) {
+bool SfsExtractor::GoesOnAfterSection(ArchiveSection section, ResultCode reason) {
     if (policy_ == FailurePolicy::StopAtFirst) return false;
-    reporter_.SectionFailed(reason);
+    reporter_.SectionFailed(section, reason);
     ++failuresPassed_;
     return true;
 }
@@ -75,7 +75,7 @@ ResultCode SfsExtractor::ExtractAll(ByteSource& archive, const std::string& arch
                                          ArchiveSection::SeBank, ArchiveSection::VoiceBank}) {
         if (!IsSelected(sections_, section)) continue;
         const ResultCode result = ExtractSection(archive, indexFiles, section);
-        if (result != ResultCode::Ok && !GoesOnAfterSection(result)) return result;
+        if (result != ResultCode::Ok && !GoesOnAfterSection(section, result)) return result;
     }
     return ResultCode::Ok;
 }

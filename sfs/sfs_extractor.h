@@ -80,7 +80,7 @@ class SfsExtractor {
     ResultCode WriteBankImage(ByteSource& archive, std::uint64_t& offset, std::string& name);
     // After a section failed: true when the extraction goes on (KeepGoing), with the failure
     // reported and counted.
-    bool GoesOnAfterSection(ResultCode reason);
+    bool GoesOnAfterSection(ArchiveSection section, ResultCode reason);
     // After the entry `entryName` was written as `outputName` with `result`: true when the
     // section goes on, with the file or (under KeepGoing) the failure reported.
     bool GoesOnAfterEntry(const std::string& entryName, const std::string& outputName,

@@ -85,6 +85,9 @@ class Scene {
     TempDir root;
 };
 
+const std::string kListing =
+    "section\tnumber\tname\toffset\tbytes\tchannels\trate\tsamples\tseconds\tloop_start\t"
+    "loop_end\tproblem\nfile\t1\ta.WAV\t0\t2592\t1\t22050\t4452\t0.202\t\t\t\n";
 const std::string kDone = "decoding file(s):\n\r\t1\nfinished!\n";
 std::string Started(const std::string& destination) {
     return "starting...\rdestination:\n\t" + destination + "\n\n";
@@ -141,6 +144,15 @@ TEST(CommandLine, TranscriptsStatusesAndFiles) {
         {{"in|none*.vag"}, Started("{IN}") + "{IN}none*.vag not found.\n\n\nfinished!\n", 1, {}},
         {{"in|notes.txt"}, Started("{IN}") + "{IN}notes.txt: Unknown format.\n\n\nfinished!\n", 1,
          {"in/notes.txt"}, "", put("in/notes.txt", {1, 2, 3})},
+        // -l lists and writes nothing; a sound with a problem makes the exit status 1.
+        {{"-l", "in|*.vag", "out"}, kListing + "file\t2\tb.b.WAV\t0\t7408\t2\t32000\t6440\t0.201\t\t\t\n",
+         0, {}},
+        {{"in|*.vag", "-l"}, kListing + "file\t2\tb.b.WAV\t0\t7408\t2\t32000\t6440\t0.201\t\t\t\n"
+         "file\t3\tc.WAV\t0\t2\t\t\t\t\t\t\tunknown format\n", 1, {"in/c.vag"}, "",
+         put("in/c.vag", {'V', 'A'})},
+        {{"-loop", "-loops", "2", "in|a.vag", "out"}, Started("out|") + kDone, 0, {"out/a.WAV"}},
+        {{"-loops", "0", "in|a.vag"}, usage, 2, {}, "sorvik: -loops needs a count from 1 to 9\n"},
+        {{"in|a.vag", "-loops"}, usage, 2, {}, "sorvik: -loops needs a count from 1 to 9\n"},
         {{"-h"}, usage, 0, {}},
         {{"-?", "in|a.vag"}, usage, 0, {}},
         {{"in|a.vag", "out", "-z", "--help"}, usage, 2, {}, "sorvik: unknown option '-z'\n"},
@@ -169,7 +181,7 @@ TEST(CommandLine, TranscriptsStatusesAndFiles) {
         {{"in|*.vag", "-k", "out"}, batch + "\r0.vag: Unknown format.\n\n\r\t2\r\t3\nfinished!\n", 1,
          {"in/0.vag", "out/a.WAV", "out/b.b.WAV"}, "", put("in/0.vag", otherMagic)},
     };
-    for (const char* option : {"-q", "-TSE", "-X", "-xy", "-t", "-tvoices", "-", "-kx"}) {
+    for (const char* option : {"-q", "-TSE", "-X", "-xy", "-t", "-tvoices", "-", "-kx", "-lo"}) {
         cases.push_back({{option, "--Help", "in|a.vag"}, usage, 2, {},
                          "sorvik: unknown option '" + std::string(option) + "'\n"});
     }
@@ -204,7 +216,7 @@ TEST(CommandLine, TranscriptsStatusesAndFiles) {
     }
     const RunResult help = Scene().Run({"--help"});
     EXPECT_EQ(help.exitCode, 0);
-    for (const char* line : {"\n  -x ", "\n  -tbgm ", "\n  -tse ", "\n  -tvoice ", "\n  -k ",
+    for (const char* line : {"\n  -x ", "\n  -tbgm ", "\n  -tse ", "\n  -tvoice ", "\n  -k ", "\n  -l ", "\n  -loop ", "\n  -loops N ",
                              "\n  -h, -? ", "\n  --help ", "\n  --version ", " LMVVOICE.000 "}) {
         EXPECT_NE(help.output.find(line), std::string::npos) << line;
     }
@@ -242,6 +254,13 @@ TEST(CommandLine, AnArchiveWithAMissingIndexAndABrokenEntry) {
                                 "extracting: BGM\n\n" + count(38) + "\n\nCan't read {IN}SOUND.SFS.\n\n";
     const std::string keptGoing = stopped + "extracting: {IN}LMVVOICE.000\n\r1 / 4\r2 / 4"
                                             "\rV_0001.VAG: Unknown format.\n\n\r3 / 4\r4 / 4\n\n";
+    const RunResult listing = scene.Run({"-l", "in|SOUND.SFS", "out"});
+    EXPECT_EQ(listing.exitCode, 1);
+    EXPECT_EQ(std::count(listing.output.begin(), listing.output.end(), '\n'), 1 + 22 + 38 + 4);
+    EXPECT_NE(listing.output.find("\nvoice\t2\tV_0001.WAV\t"), std::string::npos);
+    EXPECT_NE(listing.output.find("\tunknown format"), std::string::npos);
+    EXPECT_EQ(listing.errorOutput.find("sorvik: index file not found: "), 0u);
+    EXPECT_FALSE(fs::exists(scene.root.Path() / "out"));
     for (const bool keepGoing : {false, true}) {
         const RunResult run = scene.Run({"in|SOUND.SFS", "out", keepGoing ? "-k" : "ignored"});
         EXPECT_EQ(run.output, Transcript(scene.Native((keepGoing ? keptGoing : stopped) + "\nfinished!\n")));
