@@ -151,5 +151,27 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         }
     }
     Expect(unreported.empty(), "an output written but not reported");
+
+    // Listed, after an extraction that wrote everything: every output under its name, in order.
+    if (result != ResultCode::Ok || extractor.FailuresPassed() > 0) return 0;
+    struct Names final : SoundCatalog {
+        std::vector<std::string> listed;
+        void Listed(const std::string& name, const SoundPlace&, const SoundFacts&,
+                    ResultCode) override {
+            listed.push_back(name);
+        }
+    } catalog;
+    testing::MemorySink names;
+    testing::RecordingReporter listingReporter;
+    const sfs::ListedImages listed(decode ? static_cast<const sfs::ImageOutput&>(decoded) : raw,
+                                   catalog);
+    sfs::SfsExtractor lister(listed, sections[data[0] >> 1 & 3], names, listingReporter,
+                             FailurePolicy::KeepGoing);
+    lister.ExtractAll(archive, "GAME.SFS", IndexPieces(pieces + 4, data[0] >> 3 & 3));
+    std::vector<std::string> outputs;
+    for (const std::string& event : reporter.events) {
+        if (event.rfind("wrote ", 0) == 0) outputs.push_back(event.substr(6));
+    }
+    Expect(catalog.listed == outputs && names.started == 0, "listed otherwise than written");
     return 0;
 }

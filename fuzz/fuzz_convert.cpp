@@ -1,5 +1,6 @@
 // A loose sound file converted in memory (ConvertLooseImage), with healthy and with failing reads
-// and writes; see README.md.
+// and writes, then described (DescribeLooseImage) and converted with the loop options; see
+// README.md.
 
 #include "codec/batch.h"
 #include "fuzz/harness.h"
@@ -26,5 +27,16 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
                                      testing::reference::ExpectedWav({data, data + size})),
                      "not the reference decoder's WAV file for Ok, or a file after a failure");
     }
+    // The description and the loop options refuse what the plain conversion refuses, and nothing
+    // else (a rate kept low, so that a fade of ten seconds stays small).
+    testing::MemorySink plain;
+    const ResultCode converted = ConvertLooseImage(image, plain, "out.WAV");
+    SoundFacts facts;
+    fuzz::Expect(DescribeLooseImage(image, facts) == converted, "described otherwise");
+    if (size < 20 || LoadBe32(data + 16) > 48000) return 0;
+    const WavOptions options{(data[size - 1] & 1) != 0, data[size - 1] / 2u % 10};
+    testing::MemorySink looped;
+    fuzz::Expect(ConvertLooseImage(image, looped, "out.WAV", options) == converted,
+                 "converted otherwise with loop options");
     return 0;
 }
