@@ -1,0 +1,35 @@
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+#include "codec/adpcm.h"
+
+// The ADPCM encoder: 28 samples of one channel into one 16-byte block (see adpcm.h for the
+// block). It predicts with exactly the decoder's double arithmetic and carries the decoder's
+// unrounded history from block to block, so the samples it reports as decoded are the ones the
+// decoder produces, bit for bit, on every platform.
+//
+// Each block takes the predictor (0-4) and shift (0-12) that give the least squared error
+// among those worth trying: for every predictor, the residual of the block predicted from the
+// input itself estimates the finest shift that fits; the most promising predictors are then
+// searched at that shift and the next coarser one. Within a block the nibbles are chosen by a
+// small beam search: every kept path tries its two nearest nibbles for the next sample, and the
+// four paths with the least error so far go on. Candidates are tried best first, and one is
+// given up as soon as none of its paths can beat the best block found.
+namespace sorvik {
+
+// Flags (byte 1) of ordinary blocks that mark a loop: the block holding its first sample, and
+// the block holding its last sample.
+constexpr std::uint8_t kLoopStartFlag = 6;
+constexpr std::uint8_t kLoopEndFlag = 3;
+
+// Encodes samples[0], samples[stride], ..., samples[27 * stride] into `block` (16 bytes) with
+// `flag` in byte 1. `history` comes in as the decoder's history before the block and goes out as
+// the one after it. When `decoded` is not null, decoded[0] to decoded[27] receive the samples
+// the decoder will make of the block.
+void EncodeAdpcmBlock(const std::int16_t* samples, std::size_t stride, std::uint8_t flag,
+                      ChannelHistory& history, std::uint8_t* block,
+                      std::int16_t* decoded = nullptr);
+
+}  // namespace sorvik

@@ -1,0 +1,145 @@
+#include "codec/encode.h"
+
+#include <algorithm>
+#include <cstring>
+
+#include "codec/adpcm.h"
+#include "codec/adpcm_encoder.h"
+#include "codec/sound_headers.h"
+#include "common/byte_order.h"
+#include "common/heap_buffer.h"
+
+namespace sorvik {
+namespace {
+
+// Frames read and encoded at a time: 2048 blocks per channel, 224 KiB of stereo PCM.
+constexpr std::size_t kBlocksPerPiece = 2048;
+constexpr std::size_t kFramesPerPiece = kBlocksPerPiece * kSamplesPerBlock;
+constexpr std::size_t kMaxNameBytes = kHeaderNameSize - 1;
+
+// The blocks that carry a loop's flags.
+struct LoopBlocks {
+    std::uint64_t first;
+    std::uint64_t last;
+};
+
+std::optional<LoopBlocks> BlocksOf(const std::optional<WavLoop>& loop, std::uint64_t blockCount) {
+    if (!loop) return std::nullopt;
+    LoopBlocks blocks{loop->start / kSamplesPerBlock, loop->end / kSamplesPerBlock};
+    if (blocks.first == blocks.last) {
+        if (blocks.last + 1 < blockCount) {
+            ++blocks.last;
+        } else if (blocks.first > 0) {
+            --blocks.first;
+        } else {
+            return std::nullopt;
+        }
+    }
+    return blocks;
+}
+
+std::uint8_t FlagOf(std::uint64_t block, const std::optional<LoopBlocks>& loop) {
+    if (!loop) return 0;
+    if (block == loop->first) return kLoopStartFlag;
+    return block == loop->last ? kLoopEndFlag : 0;
+}
+
+// The output name without its folder or extension, cut to the header's name field with room
+// for its ending zero.
+std::string ImageName(const std::string& outputName) {
+    const std::size_t slash = outputName.find_last_of("/\\");
+    std::string name = slash == std::string::npos ? outputName : outputName.substr(slash + 1);
+    const std::size_t dot = name.rfind('.');
+    if (dot != std::string::npos && dot > 0) name.resize(dot);
+    if (name.size() > kMaxNameBytes) name.resize(kMaxNameBytes);
+    return name;
+}
+
+SoundHeaderBytes MakeImageHeader(std::uint16_t channels, std::uint32_t channelBytes,
+                                 std::uint32_t sampleRate, const std::string& name) {
+    SoundHeaderBytes header{};
+    std::memcpy(header.data(), channels == 1 ? kVagMagic : kSterMagic, 4);
+    StoreLe32(header.data() + kHeaderLeSizeOffset, channelBytes);
+    StoreBe32(header.data() + kHeaderBeSizeOffset, channelBytes);
+    StoreBe32(header.data() + kHeaderSampleRateOffset, sampleRate);
+    std::memcpy(header.data() + kHeaderNameOffset, name.data(), name.size());
+    return header;
+}
+
+// The buffers of one encoding, allocated before the output is started.
+struct Buffers {
+    HeapBuffer wav;      // the WAV bytes of one piece
+    HeapBuffer samples;  // the same as samples, padded with silence to whole blocks
+    HeapBuffer adpcm;    // its blocks
+
+    bool Allocate(std::size_t channels) {
+        return wav.Grow(kFramesPerPiece * 2 * channels) &&
+               samples.Grow(kFramesPerPiece * sizeof(std::int16_t) * channels) &&
+               adpcm.Grow(kBlocksPerPiece * kAdpcmBlockSize * channels);
+    }
+};
+
+// Reads, encodes and writes the blocks of the sound, a piece at a time.
+ResultCode EncodeBlocks(ByteSource& source, const WavInfo& info, std::uint64_t blockCount,
+                        Buffers& buffers, OutputFile& file) {
+    const std::size_t channels = info.channels;
+    const std::size_t frameBytes = 2 * channels;
+    const std::optional<LoopBlocks> loop = BlocksOf(info.loop, blockCount);
+    RangeReader reader(source, info.dataOffset, info.frameCount * frameBytes);
+    auto* samples = reinterpret_cast<std::int16_t*>(buffers.samples.Data());
+    ChannelHistory history[2];
+    for (std::uint64_t done = 0; done < blockCount;) {
+        const std::size_t blocks =
+            static_cast<std::size_t>(std::min<std::uint64_t>(blockCount - done, kBlocksPerPiece));
+        const std::optional<std::size_t> read =
+            reader.Next(buffers.wav.Data(), blocks * kSamplesPerBlock * frameBytes);
+        if (!read) return ResultCode::ReadFailed;
+        const std::size_t values = *read / 2;
+        for (std::size_t i = 0; i < values; ++i) {
+            samples[i] = static_cast<std::int16_t>(LoadLe16(buffers.wav.Data() + 2 * i));
+        }
+        std::fill(samples + values, samples + blocks * kSamplesPerBlock * channels, 0);
+        for (std::size_t b = 0; b < blocks; ++b) {
+            const std::uint8_t flag = FlagOf(done + b, loop);
+            for (std::size_t c = 0; c < channels; ++c) {
+                EncodeAdpcmBlock(samples + b * kSamplesPerBlock * channels + c, channels, flag,
+                                 history[c],
+                                 buffers.adpcm.Data() + (b * channels + c) * kAdpcmBlockSize);
+            }
+        }
+        if (!file.Write(buffers.adpcm.Data(), blocks * channels * kAdpcmBlockSize)) {
+            return ResultCode::WriteFailed;
+        }
+        done += blocks;
+    }
+    if (channels == 1) {
+        std::uint8_t end[kAdpcmBlockSize] = {0, kEndBlockFlag};
+        if (!file.Write(end, sizeof end)) return ResultCode::WriteFailed;
+    }
+    return ResultCode::Ok;
+}
+
+}  // namespace
+
+ResultCode EncodeWavToImage(ByteSource& wav, OutputSink& sink, const std::string& outputName,
+                            WavRefusal& refusal) {
+    WavInfo info;
+    const ResultCode read = ReadWavInfo(wav, info, refusal);
+    if (read != ResultCode::Ok) return read;
+    const std::uint64_t blockCount =
+        std::max<std::uint64_t>(1, (info.frameCount + kSamplesPerBlock - 1) / kSamplesPerBlock);
+    const std::uint64_t channelBytes =
+        (blockCount + (info.channels == 1 ? 1 : 0)) * kAdpcmBlockSize;
+    if (channelBytes > 0xFFFFFFFFu) return ResultCode::UnknownFormat;
+    Buffers buffers;
+    if (!buffers.Allocate(info.channels)) return ResultCode::OutOfMemory;
+    const SoundHeaderBytes header =
+        MakeImageHeader(info.channels, static_cast<std::uint32_t>(channelBytes), info.sampleRate,
+                        ImageName(outputName));
+    return WriteOutput(sink, outputName, [&](OutputFile& file) {
+        if (!file.Write(header.data(), header.size())) return ResultCode::WriteFailed;
+        return EncodeBlocks(wav, info, blockCount, buffers, file);
+    });
+}
+
+}  // namespace sorvik

@@ -1,0 +1,204 @@
+// WAV files to sound images, in memory through the seam: what the decoder makes of an encoded
+// image (its length, loop flags and fidelity), the encoder agreeing with the decoder bit for bit,
+// and the WAV files that are refused (their format named) or damaged (nothing written).
+
+#include "codec/encode.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "codec/adpcm_encoder.h"
+#include "codec/convert.h"
+#include "tests/support/adpcm_encoder.h"
+#include "tests/support/memory_io.h"
+#include "tests/support/reference_decoder.h"
+
+namespace sorvik::testing {
+namespace {
+
+struct Loop {
+    std::uint32_t start, end;
+};
+
+void Put(Bytes& bytes, std::uint32_t value, int count) {
+    for (int i = 0; i < count; ++i) bytes.push_back(static_cast<std::uint8_t>(value >> 8 * i));
+}
+void Chunk(Bytes& wav, const char* id, const Bytes& body) {
+    wav.insert(wav.end(), id, id + 4), Put(wav, static_cast<std::uint32_t>(body.size()), 4);
+    wav.insert(wav.end(), body.begin(), body.end());
+    if (body.size() % 2 != 0) wav.push_back(0);
+}
+
+// A WAV file: "fmt " (tag 0xFFFE: extensible with `subformat`), an odd-sized chunk, "smpl" (a
+// ping-pong loop, then `loop` if any) and "data" with `samples` as `bits`-bit values.
+Bytes Wav(std::uint16_t tag, std::uint16_t channels, std::uint16_t bits,
+          const std::vector<std::int16_t>& samples, std::optional<Loop> loop = std::nullopt,
+          std::uint16_t subformat = 1) {
+    Bytes fmt, data, smpl(28, 0), wav;
+    Put(fmt, tag, 2), Put(fmt, channels, 2), Put(fmt, 44100, 4),
+        Put(fmt, 44100 * channels * bits / 8, 4);
+    Put(fmt, channels * bits / 8, 2), Put(fmt, bits, 2);
+    if (tag == 0xFFFE) Put(fmt, 22, 2), Put(fmt, bits, 2), Put(fmt, 0, 4), Put(fmt, subformat, 4);
+    if (tag == 0xFFFE) Put(fmt, 0x00100000, 4), Put(fmt, 0xAA000080, 4), Put(fmt, 0x719B3800, 4);
+    for (const std::int16_t s : samples)
+        Put(data, static_cast<std::uint16_t>(s) * 0x10001u, bits / 8);
+    Put(smpl, 2, 4), Put(smpl, 0, 4);  // two loops (or one, when the chunk ends), no extra data
+    const Loop loops[] = {{0, 5}, loop.value_or(Loop{0, 0})};
+    for (int i = 0; i < (loop ? 2 : 1); ++i) {
+        Put(smpl, 0, 4), Put(smpl, i == 0, 4), Put(smpl, loops[i].start, 4);
+        Put(smpl, loops[i].end, 4), Put(smpl, 0, 4), Put(smpl, 0, 4);
+    }
+    Chunk(wav, "fmt ", fmt), Chunk(wav, "junk", Bytes(3, 9)), Chunk(wav, "smpl", smpl),
+        Chunk(wav, "data", data);
+    Bytes riff{'R', 'I', 'F', 'F'};
+    Put(riff, static_cast<std::uint32_t>(wav.size() + 4), 4),
+        riff.insert(riff.end(), {'W', 'A', 'V', 'E'});
+    riff.insert(riff.end(), wav.begin(), wav.end());
+    return riff;
+}
+
+std::vector<std::int16_t> Tone(std::size_t count, std::size_t channels) {
+    std::vector<std::int16_t> tone = Sine(440, count * channels / 44100.0 + 1, 44100, 20000);
+    tone.resize(count * channels);
+    return tone;
+}
+
+double SnrDb(const std::vector<std::int16_t>& in, const std::int16_t* out) {
+    double signal = 0, noise = 0;
+    for (std::size_t i = 0; i < in.size(); ++i) {
+        const double x = in[i], miss = x - out[i];
+        signal += x * x, noise += miss * miss;
+    }
+    return 10 * std::log10(signal / noise);
+}
+
+ResultCode Encode(const Bytes& wav, MemorySink& sink, WavRefusal& refusal) {
+    MemorySource source(wav.data(), wav.size());
+    return EncodeWavToImage(source, sink, "a_long_name_of_a_sound.vag", refusal);
+}
+
+TEST(EncodeWavToImage, DecodesToTheSoundInWholeBlocksWithItsLoopFlags) {
+    struct Case {
+        std::uint16_t tag, channels;
+        std::size_t frames;
+        std::optional<Loop> loop;
+        std::vector<std::pair<std::size_t, std::uint8_t>> flags;  // block, flag
+    };
+    const std::vector<Case> cases = {
+        {1, 1, 1000, std::nullopt, {{0, 0}, {35, 0}, {36, 7}}},
+        {1, 1, 1000, Loop{100, 899}, {{2, 0}, {3, 6}, {4, 0}, {31, 0}, {32, 3}, {33, 0}, {36, 7}}},
+        {0xFFFE, 1, 28, Loop{30, 40}, {{0, 0}, {1, 7}}},  // the loop passes the end: none
+        {1, 1, 0, Loop{0, 0}, {{0, 0}, {1, 7}}},
+        {1, 2, 1000, Loop{0, 999}, {{0, 6}, {1, 0}, {34, 0}, {35, 3}}},
+        {1, 2, 100, Loop{30, 40}, {{1, 6}, {2, 3}, {3, 0}}},       // one block: that and the next
+        {0xFFFE, 2, 100, Loop{90, 99}, {{1, 0}, {2, 6}, {3, 3}}},  // one block, the last: before
+    };
+    for (const Case& c : cases) {
+        const std::vector<std::int16_t> in = Tone(c.frames, c.channels);
+        MemorySink sink;
+        WavRefusal refusal;
+        ASSERT_EQ(Encode(Wav(c.tag, c.channels, 16, in, c.loop), sink, refusal), ResultCode::Ok)
+            << c.frames;
+        const Bytes& image = sink.files["a_long_name_of_a_sound.vag"];
+        const std::size_t blocks = std::max<std::size_t>(1, (c.frames + 27) / 28);
+        const std::size_t units = blocks + (c.channels == 1);
+        ASSERT_EQ(image.size(), 48 + units * 16 * c.channels);
+        EXPECT_EQ(std::string(image.begin() + 32, image.begin() + 48),
+                  std::string("a_long_name_of_") + '\0');
+        for (const auto& [block, flag] : c.flags) {
+            for (std::size_t ch = 0; ch < c.channels; ++ch) {
+                EXPECT_EQ(image[48 + (block * c.channels + ch) * 16 + 1], flag)
+                    << c.frames << " " << block;
+            }
+        }
+        MemorySource imageSource(image.data(), image.size());
+        MemorySink decoded;
+        const ResultCode converted =
+            c.channels == 1 ? ConvertVagImage(imageSource, 0, image.size(), decoded, "x")
+                            : ConvertSterImage(imageSource, 0, image.size(), decoded, "x");
+        ASSERT_EQ(converted, ResultCode::Ok);
+        const Bytes& wav = decoded.files["x"];
+        ASSERT_EQ(wav.size(), 44 + units * 56 * c.channels);  // 28 samples per block and channel
+        std::vector<std::int16_t> out((wav.size() - 44) / 2);
+        for (std::size_t i = 0; i < out.size(); ++i)
+            out[i] = static_cast<std::int16_t>(wav[44 + 2 * i] | wav[45 + 2 * i] << 8);
+        if (c.frames >= 100) {
+            EXPECT_GT(SnrDb(in, out.data()), 40.0) << c.frames;
+        }
+        if (c.channels == 1) {  // the end block's silence
+            EXPECT_EQ(std::vector<std::int16_t>(out.end() - 28, out.end()),
+                      std::vector<std::int16_t>(28));
+        }
+    }
+}
+
+TEST(EncodeAdpcmBlock, ReportsExactlyWhatTheDecoderMakes) {
+    // A tone, full-scale edges that saturate, and quiet noise; ending where the decoder's
+    // history would show any difference.
+    std::vector<std::int16_t> in = Sine(1000, 0.05, 44100, 30000);
+    for (int i = 0; i < 2800; ++i) in.push_back(i / 70 % 2 == 0 ? 32767 : -32768);
+    for (int i = 0; i < 2800; ++i) in.push_back(static_cast<std::int16_t>(i * 7919 % 61 - 30));
+    in.resize(in.size() / 28 * 28);
+    Bytes blocks(in.size() / 28 * 16);
+    std::vector<std::int16_t> reported(in.size()), decoded;
+    ChannelHistory history;
+    for (std::size_t b = 0; b < in.size() / 28; ++b) {
+        EncodeAdpcmBlock(&in[b * 28], 1, 0, history, &blocks[b * 16], &reported[b * 28]);
+    }
+    reference::DecodeMonoBlocks(blocks.data(), blocks.size() / 16, decoded);
+    EXPECT_EQ(decoded, reported);
+    EXPECT_GT(SnrDb(in, decoded.data()), 15.0);  // the edges cost most
+}
+
+TEST(EncodeWavToImage, RefusesOtherFormatsByNameAndDamagedFilesWithoutWriting) {
+    const std::vector<std::int16_t> tone = Tone(300, 1);
+    const Bytes good = Wav(1, 1, 16, tone);
+    auto cut = [&](std::size_t size) { return Bytes(good.begin(), good.begin() + size); };
+    auto patched = [&](std::size_t at, std::uint32_t value) {
+        Bytes wav = good;
+        for (int i = 0; i < 4; ++i) wav[at + i] = static_cast<std::uint8_t>(value >> 8 * i);
+        return wav;
+    };
+    const std::vector<std::pair<Bytes, std::string>> cases = {
+        {Wav(1, 1, 8, tone), "8-bit PCM"},
+        {Wav(1, 2, 24, tone), "24-bit PCM"},
+        {Wav(3, 1, 32, tone), "32-bit float"},
+        {Wav(0xFFFE, 1, 32, tone, std::nullopt, 3), "32-bit float"},
+        {Wav(1, 3, 16, tone), "3 channels"},
+        {Wav(0x11, 6, 4, tone), "IMA ADPCM (format 0x0011), 6 channels"},
+        {cut(good.size() - 60), ""},       // the data chunk cut short
+        {cut(30), ""},                     // the "fmt " chunk cut short
+        {patched(16, 0xFFFFFF00), ""},     // a "fmt " chunk larger than the file
+        {patched(16, 14), ""},             // a "fmt " chunk too short (the data is then lost)
+        {patched(22, 0), ""},              // 0 channels
+        {patched(8, 0x45564157 + 1), ""},  // not "WAVE"
+        {Bytes{'R', 'I', 'F', 'F'}, ""},
+    };
+    for (const auto& [wav, format] : cases) {
+        MemorySink sink;
+        WavRefusal refusal{"stale"};
+        EXPECT_EQ(Encode(wav, sink, refusal), ResultCode::UnknownFormat) << format;
+        EXPECT_EQ(refusal.format, format);
+        EXPECT_EQ(sink.started, 0) << format;
+    }
+    MemorySource whole(good.data(), good.size());
+    for (int write = 1; write <= 3; ++write) {  // the header, the blocks, the end block
+        MemorySink failing;
+        failing.failAtWrite = write;
+        WavRefusal refusal;
+        EXPECT_EQ(EncodeWavToImage(whole, failing, "x", refusal), ResultCode::WriteFailed);
+        EXPECT_TRUE(failing.files.empty());
+    }
+    CutSource shrinking(whole, good.size() - 100);
+    MemorySink sink;
+    WavRefusal refusal;
+    EXPECT_EQ(EncodeWavToImage(shrinking, sink, "x", refusal), ResultCode::ReadFailed);
+    EXPECT_TRUE(sink.files.empty());
+}
+
+}  // namespace
+}  // namespace sorvik::testing
