@@ -587,7 +587,9 @@ void PrintEncodingTable(int runs) {
                 runs);
     std::printf("| signal | greedy dB | greedy MB/s | sorvik dB | sorvik MB/s | gain dB |\n");
     std::printf("|---|---:|---:|---:|---:|---:|\n");
-    for (const auto& [name, samples] : signals) {
+    for (const auto& signal : signals) {
+        const char* name = signal.first;
+        const Samples& samples = signal.second;  // a plain reference: lambdas capture it
         const Bytes wav = MonoWav(samples);
         const double megabytes = static_cast<double>(wav.size()) / 1e6;
         Bytes greedy;
