@@ -48,6 +48,10 @@ ParseResult ApplyShortOption(const char* argument, RunSettings& settings) {
             if (!StandsAlone(rest)) return ParseResult::BadOption;
             settings.onFailure = FailurePolicy::KeepGoing;
             return ParseResult::Run;
+        case 'r':
+            if (!StandsAlone(rest)) return ParseResult::BadOption;
+            settings.rebuild = true;
+            return ParseResult::Run;
         case 'h':
         case '?':
             return ParseResult::Help;

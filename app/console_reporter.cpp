@@ -44,6 +44,11 @@ void ConsoleReporter::LooseFileFailed(const std::string& inputName, const std::s
     ShowFileFailure(inputName, outputName, reason);
 }
 
+void ConsoleReporter::FormatRefused(const std::string& inputName, const std::string& format) {
+    console::Print("\r%s: %s is not encoded (16-bit PCM only).\n\n", inputName.c_str(),
+                   format.c_str());
+}
+
 void ConsoleReporter::SectionStarted(ArchiveSection section, const std::string& indexPath) {
     switch (section) {
         case ArchiveSection::Effects:
@@ -104,6 +109,29 @@ bool ConsoleReporter::ReportExtraction(ResultCode result) {
             break;
     }
     return false;
+}
+
+void RebuildReporter::EntryFailed(const std::string& entryName, const std::string&,
+                                  ResultCode reason) {
+    console::PrintError("%s in the archive: %s", entryName.c_str(),
+                        reason == ResultCode::UnknownFormat ? "unknown format" : "can't read it");
+}
+
+void RebuildReporter::IndexMissing(const std::string& indexPath) {
+    ReportMissingIndex(indexPath);
+    sectionToldOf_ = true;
+}
+
+void RebuildReporter::SectionFailed(ArchiveSection, ResultCode reason) {
+    if (!sectionToldOf_) {
+        console::PrintError("the archive: %s",
+                            reason == ResultCode::UnknownFormat ? "unknown format" : "can't read it");
+    }
+    sectionToldOf_ = false;
+}
+
+void RebuildReporter::Refused(const std::string& name, const std::string& reason) {
+    console::PrintError("%s: %s", name.c_str(), reason.c_str());
 }
 
 }  // namespace sorvik

@@ -4,6 +4,7 @@
 #include <utility>
 
 #include "common/reporter.h"
+#include "sfs/rebuild.h"
 
 namespace sorvik {
 
@@ -24,6 +25,7 @@ class ConsoleReporter final : public Reporter {
     void LooseFileStarted(unsigned number) override;
     void LooseFileFailed(const std::string& inputName, const std::string& outputName,
                          ResultCode reason) override;
+    void FormatRefused(const std::string& inputName, const std::string& format) override;
 
     void SectionStarted(ArchiveSection section, const std::string& indexPath) override;
     void ItemStarted(unsigned number, unsigned count) override;
@@ -42,6 +44,30 @@ class ConsoleReporter final : public Reporter {
 
   private:
     std::string inputPath_;
+};
+
+// Tells what goes wrong while a rebuild walks the archive (-r), on standard error: a sound of
+// the folder that cannot take its place, an entry or a section of the archive that cannot be
+// read, a missing index file. The progress is not shown.
+class RebuildReporter final : public Reporter, public sfs::RebuildReport {
+  public:
+    void NothingMatched(const std::string&) override {}
+    void LooseFilesStarted() override {}
+    void LooseFileStarted(unsigned) override {}
+    void LooseFileFailed(const std::string&, const std::string&, ResultCode) override {}
+    void SectionStarted(ArchiveSection, const std::string&) override {}
+    void ItemStarted(unsigned, unsigned) override {}
+    void SectionEnded() override {}
+    void IndexMissing(const std::string& indexPath) override;
+    void EntryFailed(const std::string& entryName, const std::string& outputName,
+                     ResultCode reason) override;
+    void SectionFailed(ArchiveSection section, ResultCode reason) override;
+    void FileWritten(const std::string&) override {}
+
+    void Refused(const std::string& name, const std::string& reason) override;
+
+  private:
+    bool sectionToldOf_ = false;  // the failing section's reason was told (a missing index)
 };
 
 }  // namespace sorvik

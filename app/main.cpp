@@ -7,8 +7,10 @@
 #include "app/listing_reporter.h"
 #include "app/run_settings.h"
 #include "codec/batch.h"
+#include "common/path_helpers.h"
 #include "common/folder_sink.h"
 #include "platform/platform.h"
+#include "sfs/rebuild.h"
 #include "sfs/sfs_extractor.h"
 
 namespace sorvik {
@@ -41,10 +43,59 @@ bool HasExtension(const std::string& path, const char* extension) {
     return platform::CompareNoCase(Extension(path).c_str(), extension) == 0;
 }
 
+// Gives output names as a destination would, and never creates a file.
+class NamesOnly final : public OutputSink {
+  public:
+    std::unique_ptr<OutputFile> Create(const std::string&) override { return nullptr; }
+};
+
+// Rebuilds the archive named by the settings from the sounds of the destination into it (-r):
+// true when it was written. Nothing is written when a sound is refused or the archive cannot be
+// read in full, or when the new archive would replace the one it is made from.
+bool Rebuild(const RunSettings& settings, OutputSink& sink) {
+    const std::string archiveName = settings.inputPath.substr(FileNamePart(settings.inputPath));
+    if (platform::IsSameFile(settings.inputPath, settings.outputDir + archiveName)) {
+        console::PrintError("the rebuilt archive would replace %s: name another folder",
+                            settings.inputPath.c_str());
+        return false;
+    }
+    FileSource archive(settings.inputPath.c_str());
+    if (!archive.IsOpen()) {
+        console::Print("Can't read %s.\n\n", settings.inputPath.c_str());
+        return false;
+    }
+    console::Print("rebuilding: %s\n", settings.inputPath.c_str());
+    const sfs::FilesIn folder(settings.outputDir);
+    RebuildReporter reporter;
+    const sfs::ReplacedImages plan(folder, reporter);
+    NamesOnly names;
+    sfs::SfsExtractor walk(plan, settings.sections, names, reporter, FailurePolicy::KeepGoing);
+    const ResultCode walked =
+        walk.ExtractAll(archive, archiveName, sfs::IndexFilesBeside(settings.inputPath));
+    if (walked != ResultCode::Ok || walk.FailuresPassed() > 0 || plan.Refusals() > 0) {
+        console::PutLine("Nothing written.\n");
+        return false;
+    }
+    if (sfs::WriteRebuiltArchive(archive, plan.Replacements(), folder, sink, archiveName) !=
+        ResultCode::Ok) {
+        console::Print("Can't write %s.\n\n", archiveName.c_str());
+        return false;
+    }
+    for (const sfs::Replacement& replacement : plan.Replacements()) {
+        console::Print("replaced: %s\n", replacement.name.c_str());
+    }
+    console::Print("%zu replaced, %u kept\n\n", plan.Replacements().size(), plan.Kept());
+    return true;
+}
+
 // Converts what the settings name into the destination. -x leaves the WAV options aside.
 bool Convert(const RunSettings& settings, OutputSink& sink) {
+    if (settings.rebuild) return Rebuild(settings, sink);
     ConsoleReporter reporter(settings.inputPath);
     const WavOptions wav = settings.decode ? settings.wav : WavOptions{};
+    if (HasExtension(settings.inputPath, "WAV")) {
+        return EncodeWavFiles(settings.inputPath, sink, reporter, settings.onFailure);
+    }
     if (HasExtension(settings.inputPath, "VAG")) {
         return DecodeVagFiles(settings.inputPath, sink, reporter, settings.onFailure, wav);
     }
@@ -86,12 +137,6 @@ int ConvertInto(const RunSettings& settings) {
     console::PutLine("\nfinished!");
     return done ? kExitDone : kExitFailed;
 }
-
-// Gives output names as a destination would, and never creates a file.
-class NamesOnly final : public OutputSink {
-  public:
-    std::unique_ptr<OutputFile> Create(const std::string&) override { return nullptr; }
-};
 
 // Lists what the input holds (-l): true when every sound could be described.
 bool List(const RunSettings& settings) {

@@ -23,6 +23,7 @@ struct RunSettings {
     std::string outputDir;  // the destination folder as typed; empty when none was named
     bool decode = true;     // false after -x: write raw sound images
     bool list = false;      // -l: list the sounds, write nothing
+    bool rebuild = false;   // -r: rebuild the archive from the destination's sounds
     WavOptions wav;         // -loop, -loops N
     SectionMask sections = Section::kAll;
     FailurePolicy onFailure = FailurePolicy::StopAtFirst;  // KeepGoing after -k

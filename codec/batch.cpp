@@ -1,5 +1,6 @@
 #include "codec/batch.h"
 
+#include "codec/encode.h"
 #include "codec/sound_data.h"
 #include "common/path_helpers.h"
 
@@ -48,10 +49,10 @@ bool ForEachMatch(const std::string& pattern, Reporter& reporter, FailurePolicy 
     }
 }
 
-// The name of the WAV file made of the loose file `name`, not yet claimed.
-std::string WavNameFor(const std::string& name) {
+// The name of the file made of the loose file `name` (with `extension`), not yet claimed.
+std::string OutputNameFor(const std::string& name, const char* extension = "WAV") {
     std::string outputName = name;
-    ReplaceExtension(outputName, "WAV");
+    ReplaceExtension(outputName, extension);
     return outputName;
 }
 
@@ -63,11 +64,36 @@ bool DecodeVagFiles(const std::string& pattern, OutputSink& sink, Reporter& repo
                                                        const std::string& name) {
         FileSource source(path.c_str());
         if (!source.IsOpen()) {
-            reporter.LooseFileFailed(name, WavNameFor(name), ResultCode::OpenFailed);
+            reporter.LooseFileFailed(name, OutputNameFor(name), ResultCode::OpenFailed);
             return false;
         }
-        const std::string outputName = sink.Claim(WavNameFor(name));
+        const std::string outputName = sink.Claim(OutputNameFor(name));
         const ResultCode result = ConvertLooseImage(source, sink, outputName, options);
+        if (result != ResultCode::Ok) {
+            reporter.LooseFileFailed(name, outputName, result);
+            return false;
+        }
+        reporter.FileWritten(outputName);
+        return true;
+    });
+}
+
+bool EncodeWavFiles(const std::string& pattern, OutputSink& sink, Reporter& reporter,
+                    FailurePolicy policy) {
+    return ForEachMatch(pattern, reporter, policy, [&](const std::string& path,
+                                                       const std::string& name) {
+        FileSource source(path.c_str());
+        if (!source.IsOpen()) {
+            reporter.LooseFileFailed(name, OutputNameFor(name, "VAG"), ResultCode::OpenFailed);
+            return false;
+        }
+        const std::string outputName = sink.Claim(OutputNameFor(name, "VAG"));
+        WavRefusal refusal;
+        const ResultCode result = EncodeWavToImage(source, sink, outputName, refusal);
+        if (!refusal.format.empty()) {
+            reporter.FormatRefused(name, refusal.format);
+            return false;
+        }
         if (result != ResultCode::Ok) {
             reporter.LooseFileFailed(name, outputName, result);
             return false;
@@ -83,12 +109,12 @@ bool ListVagFiles(const std::string& pattern, OutputSink& names, Reporter& repor
                                                                          const std::string& name) {
         FileSource source(path.c_str());
         if (!source.IsOpen()) {
-            reporter.LooseFileFailed(name, WavNameFor(name), ResultCode::OpenFailed);
+            reporter.LooseFileFailed(name, OutputNameFor(name), ResultCode::OpenFailed);
             return false;
         }
         SoundFacts facts;
         const ResultCode result = DescribeLooseImage(source, facts);
-        catalog.Listed(names.Claim(WavNameFor(name)), SoundPlace{0, source.Size()}, facts, result);
+        catalog.Listed(names.Claim(OutputNameFor(name)), SoundPlace{0, source.Size()}, facts, result);
         return result == ResultCode::Ok;
     });
 }

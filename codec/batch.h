@@ -44,6 +44,12 @@ bool DecodeVagFiles(const std::string& pattern, OutputSink& sink, Reporter& repo
                     FailurePolicy policy = FailurePolicy::StopAtFirst,
                     const WavOptions& options = {});
 
+// Encodes the 16-bit PCM WAV files that `pattern` names into sound images of the same base name
+// with ".VAG" (see EncodeWavToImage), handed to `sink`, reporting as DecodeVagFiles does; a WAV
+// file of another format is reported with its format named (Reporter::FormatRefused).
+bool EncodeWavFiles(const std::string& pattern, OutputSink& sink, Reporter& reporter,
+                    FailurePolicy policy = FailurePolicy::StopAtFirst);
+
 // Lists the loose sound files that `pattern` names in `catalog`, each under the name that
 // DecodeVagFiles would give its WAV file (claimed from `names`, which is never written to). A
 // file that cannot be opened is reported to `reporter` as a failed one is; the listing goes on.

@@ -24,6 +24,8 @@ class Reporter {
     // The file `inputName` could not be converted to `outputName`, for `reason`.
     virtual void LooseFileFailed(const std::string& inputName, const std::string& outputName,
                                  ResultCode reason) = 0;
+    // The WAV file `inputName` is in `format`, which is not encoded.
+    virtual void FormatRefused(const std::string& /*inputName*/, const std::string& /*format*/) {}
 
     // --- Archives ---
     // A section begins; the banks name their index file's path.

@@ -56,6 +56,9 @@ std::optional<std::string> FindNameIgnoringCase(const std::string& folder, const
 // True when `path` names an existing directory.
 bool IsDirectory(const std::string& path);
 
+// True when both paths name one existing file (through links, or another name of it).
+bool IsSameFile(const std::string& first, const std::string& second);
+
 enum class CreateDirResult { Created, AlreadyExists, ParentMissing, Failed };
 // Creates one directory; its parent must exist.
 CreateDirResult CreateDir(const std::string& path);

@@ -101,6 +101,13 @@ bool IsDirectory(const std::string& path) {
     return ::stat(path.c_str(), &status) == 0 && S_ISDIR(status.st_mode);
 }
 
+bool IsSameFile(const std::string& first, const std::string& second) {
+    struct stat one;
+    struct stat other;
+    return ::stat(first.c_str(), &one) == 0 && ::stat(second.c_str(), &other) == 0 &&
+           one.st_dev == other.st_dev && one.st_ino == other.st_ino;
+}
+
 CreateDirResult CreateDir(const std::string& path) {
     if (::mkdir(path.c_str(), 0777) == 0) return CreateDirResult::Created;
     switch (errno) {

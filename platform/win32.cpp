@@ -123,6 +123,29 @@ bool IsDirectory(const std::string& path) {
     return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0;
 }
 
+namespace {
+
+// The volume and index of the file at `path`; false when it cannot be opened.
+bool IdentifyFile(const std::string& path, BY_HANDLE_FILE_INFORMATION& identity) {
+    if (path.size() >= kPathBufferSize) return false;
+    const HANDLE file = ::CreateFileA(path.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                      nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    if (file == INVALID_HANDLE_VALUE) return false;
+    const bool known = ::GetFileInformationByHandle(file, &identity) != 0;
+    ::CloseHandle(file);
+    return known;
+}
+
+}  // namespace
+
+bool IsSameFile(const std::string& first, const std::string& second) {
+    BY_HANDLE_FILE_INFORMATION one;
+    BY_HANDLE_FILE_INFORMATION other;
+    return IdentifyFile(first, one) && IdentifyFile(second, other) &&
+           one.dwVolumeSerialNumber == other.dwVolumeSerialNumber &&
+           one.nFileIndexHigh == other.nFileIndexHigh && one.nFileIndexLow == other.nFileIndexLow;
+}
+
 CreateDirResult CreateDir(const std::string& path) {
     if (path.size() >= kPathBufferSize) return CreateDirResult::Failed;
     if (::CreateDirectoryA(path.c_str(), nullptr)) return CreateDirResult::Created;

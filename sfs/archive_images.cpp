@@ -25,25 +25,6 @@ ResultCode FindImageHeader(ByteSource& archive, std::uint64_t& offset, const cha
 // Raw images are copied through a buffer of at most this size.
 constexpr std::size_t kCopyPieceSize = 1024 * 1024;
 
-// Copies `length` bytes at `offset` in `source` to the end of `file`.
-ResultCode CopyRange(ByteSource& source, std::uint64_t offset, std::uint64_t length,
-                     OutputFile& file) {
-    HeapBuffer piece;
-    if (!piece.Grow(static_cast<std::size_t>(std::min<std::uint64_t>(length, kCopyPieceSize)))) {
-        return ResultCode::OutOfMemory;
-    }
-    RangeReader reader(source, offset, length);
-    while (reader.Remaining() > 0) {
-        const std::optional<std::size_t> got = reader.Next(piece.Data(), piece.Size());
-        if (!got) return ResultCode::ReadFailed;
-        if (!file.Write(piece.Data(), *got)) return ResultCode::WriteFailed;
-    }
-    return ResultCode::Ok;
-}
-
-// The effects are stored without headers; every one plays at this rate.
-constexpr std::uint32_t kEffectSampleRate = 48000;
-
 // The header a raw effect gets: "VAGp", its size (little-endian at 4, big-endian at 12), the rate
 // and its name.
 SoundHeaderBytes MakeEffectVagHeader(std::uint32_t dataBytes, const std::string& stem) {
@@ -59,6 +40,21 @@ SoundHeaderBytes MakeEffectVagHeader(std::uint32_t dataBytes, const std::string&
 }
 
 }  // namespace
+
+ResultCode CopyRange(ByteSource& source, std::uint64_t offset, std::uint64_t length,
+                     OutputFile& file) {
+    HeapBuffer piece;
+    if (!piece.Grow(static_cast<std::size_t>(std::min<std::uint64_t>(length, kCopyPieceSize)))) {
+        return ResultCode::OutOfMemory;
+    }
+    RangeReader reader(source, offset, length);
+    while (reader.Remaining() > 0) {
+        const std::optional<std::size_t> got = reader.Next(piece.Data(), piece.Size());
+        if (!got) return ResultCode::ReadFailed;
+        if (!file.Write(piece.Data(), *got)) return ResultCode::WriteFailed;
+    }
+    return ResultCode::Ok;
+}
 
 ResultCode FindImage(ByteSource& archive, std::uint64_t& offset, ImageKind kind,
                      ArchivedImage& image) {

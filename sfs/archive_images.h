@@ -33,6 +33,13 @@ struct ArchivedImage {
 ResultCode FindImage(ByteSource& archive, std::uint64_t& offset, ImageKind kind,
                      ArchivedImage& image);
 
+// Copies `length` bytes at `offset` in `source` to the end of `file`, a piece at a time.
+ResultCode CopyRange(ByteSource& source, std::uint64_t offset, std::uint64_t length,
+                     OutputFile& file);
+
+// The rate of the archive's headerless effects.
+constexpr std::uint32_t kEffectSampleRate = 48000;
+
 // How images leave the archive: unchanged, or decoded to WAV. One of the two is chosen for a
 // whole run.
 class ImageOutput {
