@@ -35,7 +35,9 @@ void ConsoleReporter::NothingMatched(const std::string& pattern) {
     console::Print("%s not found.\n\n", pattern.c_str());
 }
 
-void ConsoleReporter::LooseFilesStarted() { console::PutLine("decoding file(s):"); }
+void ConsoleReporter::LooseFilesStarted() {
+    console::PutLine(encoding_ ? "encoding file(s):" : "decoding file(s):");
+}
 
 void ConsoleReporter::LooseFileStarted(unsigned number) { console::Print("\r\t%u", number); }
 

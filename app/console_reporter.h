@@ -18,7 +18,9 @@ void ReportMissingIndex(const std::string& indexPath);
 class ConsoleReporter final : public Reporter {
   public:
     // `inputPath`: the input as the user is shown it, named when a whole archive fails.
-    explicit ConsoleReporter(std::string inputPath) : inputPath_(std::move(inputPath)) {}
+    // `encoding`: loose files are encoded, not decoded.
+    explicit ConsoleReporter(std::string inputPath, bool encoding = false)
+        : inputPath_(std::move(inputPath)), encoding_(encoding) {}
 
     void NothingMatched(const std::string& pattern) override;
     void LooseFilesStarted() override;
@@ -44,6 +46,7 @@ class ConsoleReporter final : public Reporter {
 
   private:
     std::string inputPath_;
+    bool encoding_;
 };
 
 // Tells what goes wrong while a rebuild walks the archive (-r), on standard error: a sound of

@@ -91,7 +91,7 @@ bool Rebuild(const RunSettings& settings, OutputSink& sink) {
 // Converts what the settings name into the destination. -x leaves the WAV options aside.
 bool Convert(const RunSettings& settings, OutputSink& sink) {
     if (settings.rebuild) return Rebuild(settings, sink);
-    ConsoleReporter reporter(settings.inputPath);
+    ConsoleReporter reporter(settings.inputPath, HasExtension(settings.inputPath, "WAV"));
     const WavOptions wav = settings.decode ? settings.wav : WavOptions{};
     if (HasExtension(settings.inputPath, "WAV")) {
         return EncodeWavFiles(settings.inputPath, sink, reporter, settings.onFailure);

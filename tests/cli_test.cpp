@@ -10,9 +10,11 @@
 #include <thread>
 #include <vector>
 
+#include "codec/batch.h"
 #include "platform/platform.h"
 #include "tests/support/adpcm_encoder.h"
 #include "tests/support/archive_generator.h"
+#include "tests/support/memory_io.h"
 #include "tests/support/reference_decoder.h"
 #include "tests/support/test_files.h"
 
@@ -55,6 +57,16 @@ Bytes Mono(double frequency = 440) {
 Bytes Stereo() {
     return MakeSterImage(EncodeAdpcm(Sine(440, 0.2, 32000, 9000)),
                          EncodeAdpcm(Sine(660, 0.2, 32000, 9000)), 32000, "pair", false);
+}
+
+// The WAV file of `image`, claiming `bits` bits per sample.
+Bytes WavOf(const Bytes& image, std::uint8_t bits = 16) {
+    MemorySource source(image.data(), image.size());
+    MemorySink sink;
+    ConvertLooseImage(source, sink, "w");
+    Bytes wav = sink.files["w"];
+    wav[34] = bits;
+    return wav;
 }
 
 // A folder with in/a.vag (mono) and in/b.b.VAG (stereo), where the binary runs.
@@ -150,6 +162,11 @@ TEST(CommandLine, TranscriptsStatusesAndFiles) {
         {{"in|*.vag", "-l"}, kListing + "file\t2\tb.b.WAV\t0\t7408\t2\t32000\t6440\t0.201\t\t\t\n"
          "file\t3\tc.WAV\t0\t2\t\t\t\t\t\t\tunknown format\n", 1, {"in/c.vag"}, "",
          put("in/c.vag", {'V', 'A'})},
+        {{"in|t.wav", "out"}, Started("out|") + "encoding file(s):\n\r\t1\nfinished!\n", 0,
+         {"in/t.wav", "out/t.VAG"}, "", put("in/t.wav", WavOf(Mono()))},
+        {{"in|t.wav", "out"}, Started("out|") + "encoding file(s):\n\r\t1\rt.wav: 8-bit PCM is not "
+         "encoded (16-bit PCM only).\n\n\nfinished!\n", 1, {"in/t.wav"}, "",
+         put("in/t.wav", WavOf(Mono(), 8))},
         {{"-loop", "-loops", "2", "in|a.vag", "out"}, Started("out|") + kDone, 0, {"out/a.WAV"}},
         {{"-loops", "0", "in|a.vag"}, usage, 2, {}, "sorvik: -loops needs a count from 1 to 9\n"},
         {{"in|a.vag", "-loops"}, usage, 2, {}, "sorvik: -loops needs a count from 1 to 9\n"},
@@ -271,6 +288,23 @@ TEST(CommandLine, AnArchiveWithAMissingIndexAndABrokenEntry) {
                       "sorvik: index file not found: {IN}LMVSE.000 (it must lie beside the archive)\n"))),
                   0u);
     }
+}
+
+TEST(CommandLine, ARebuildThatWouldReplaceItsArchiveOrRefusesASoundWritesNothing) {
+    Scene scene;
+    WriteArchive(MakeArchiveContents(), scene.root.Path() / "in");
+    ASSERT_EQ(scene.Run({"in|SOUND.SFS", "out"}).exitCode, 0);
+    scene.Put("out/SE_001.WAV", WavOf(Stereo()));
+    const RunResult refused = scene.Run({"-r", "in|SOUND.SFS", "out"});
+    EXPECT_EQ(refused.output, Transcript(scene.Native(Started("out|") + "rebuilding: {IN}SOUND.SFS\n"
+                                                      "Nothing written.\n\n\nfinished!\n")));
+    EXPECT_EQ(refused.errorOutput, Transcript("sorvik: SE_001.WAV: stereo, where the original is mono\n"));
+    const RunResult beside = scene.Run({"in|SOUND.SFS", "-r"});
+    EXPECT_EQ(beside.errorOutput, Transcript(scene.Native(
+                                      "sorvik: the rebuilt archive would replace {IN}SOUND.SFS: name "
+                                      "another folder\n")));
+    for (const RunResult* run : {&refused, &beside}) EXPECT_EQ(run->exitCode, 1);
+    EXPECT_FALSE(fs::exists(scene.root.Path() / "out" / "SOUND.SFS"));
 }
 
 #if !defined(_WIN32)
