@@ -233,7 +233,7 @@ TEST(CommandLine, TranscriptsStatusesAndFiles) {
     }
     const RunResult help = Scene().Run({"--help"});
     EXPECT_EQ(help.exitCode, 0);
-    for (const char* line : {"\n  -x ", "\n  -tbgm ", "\n  -tse ", "\n  -tvoice ", "\n  -k ", "\n  -l ", "\n  -loop ", "\n  -loops N ",
+    for (const char* line : {"\n  -x ", "\n  -tbgm ", "\n  -tse ", "\n  -tvoice ", "\n  -k ", "\n  -l ", "\n  -loop ", "\n  -loops N ", "\n  -r ",
                              "\n  -h, -? ", "\n  --help ", "\n  --version ", " LMVVOICE.000 "}) {
         EXPECT_NE(help.output.find(line), std::string::npos) << line;
     }
