@@ -84,7 +84,8 @@ bool Rebuild(const RunSettings& settings, OutputSink& sink) {
     for (const sfs::Replacement& replacement : plan.Replacements()) {
         console::Print("replaced: %s\n", replacement.name.c_str());
     }
-    console::Print("%zu replaced, %u kept\n\n", plan.Replacements().size(), plan.Kept());
+    console::Print("%u replaced, %u kept\n\n", static_cast<unsigned>(plan.Replacements().size()),
+                   plan.Kept());
     return true;
 }
 

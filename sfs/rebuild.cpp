@@ -48,7 +48,8 @@ class ComparingSink final : public OutputSink {
     };
 
     bool Compare(const std::uint8_t* bytes, std::size_t count) {
-        const std::size_t skip = std::min(count, skipped_ - std::min(skipped_, written_));
+        const auto skip = static_cast<std::size_t>(
+            std::min<std::uint64_t>(count, skipped_ - std::min<std::uint64_t>(skipped_, written_)));
         written_ += count;
         bytes += skip;
         count -= skip;
