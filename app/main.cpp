@@ -53,6 +53,10 @@ class NamesOnly final : public OutputSink {
 // true when it was written. Nothing is written when a sound is refused or the archive cannot be
 // read in full, or when the new archive would replace the one it is made from.
 bool Rebuild(const RunSettings& settings, OutputSink& sink) {
+    if (!HasExtension(settings.inputPath, "SFS")) {
+        console::Print("%s: Unknown format.\n\n", settings.inputPath.c_str());
+        return false;
+    }
     const std::string archiveName = settings.inputPath.substr(FileNamePart(settings.inputPath));
     if (platform::IsSameFile(settings.inputPath, settings.outputDir + archiveName)) {
         console::PrintError("the rebuilt archive would replace %s: name another folder",

@@ -1,8 +1,9 @@
 // A loose sound file converted in memory (ConvertLooseImage), with healthy and with failing reads
-// and writes, then described (DescribeLooseImage) and converted with the loop options; see
-// README.md.
+// and writes, then described (DescribeLooseImage) and converted with the loop options; and the
+// same bytes as a WAV file to encode (EncodeWavToImage); see README.md.
 
 #include "codec/batch.h"
+#include "codec/encode.h"
 #include "fuzz/harness.h"
 #include "tests/support/reference_decoder.h"
 
@@ -33,6 +34,18 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     const ResultCode converted = ConvertLooseImage(image, plain, "out.WAV");
     SoundFacts facts;
     fuzz::Expect(DescribeLooseImage(image, facts) == converted, "described otherwise");
+    // A WAV file that is encoded gives one image that converts back.
+    testing::MemorySink encoded;
+    WavRefusal refusal;
+    if (EncodeWavToImage(image, encoded, "out.VAG", refusal) == ResultCode::Ok) {
+        testing::Bytes& vag = encoded.files["out.VAG"];
+        MemorySource back(vag.data(), vag.size());
+        fuzz::Expect(encoded.files.size() == 1 && ConvertLooseImage(back, plain, "back.WAV") ==
+                                                      ResultCode::Ok,
+                     "an encoded image that does not convert back");
+    } else {
+        fuzz::Expect(encoded.files.empty(), "a file left by a failed encoding");
+    }
     if (size < 20 || LoadBe32(data + 16) > 48000) return 0;
     const WavOptions options{(data[size - 1] & 1) != 0, data[size - 1] / 2u % 10};
     testing::MemorySink looped;

@@ -303,7 +303,9 @@ TEST(CommandLine, ARebuildThatWouldReplaceItsArchiveOrRefusesASoundWritesNothing
     EXPECT_EQ(beside.errorOutput, Transcript(scene.Native(
                                       "sorvik: the rebuilt archive would replace {IN}SOUND.SFS: name "
                                       "another folder\n")));
-    for (const RunResult* run : {&refused, &beside}) EXPECT_EQ(run->exitCode, 1);
+    const RunResult notAnArchive = scene.Run({"-r", "in|a.vag", "out"});
+    EXPECT_NE(notAnArchive.output.find("a.vag: Unknown format."), std::string::npos);
+    for (const RunResult* run : {&refused, &beside, &notAnArchive}) EXPECT_EQ(run->exitCode, 1);
     EXPECT_FALSE(fs::exists(scene.root.Path() / "out" / "SOUND.SFS"));
 }
 

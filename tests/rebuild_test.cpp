@@ -175,14 +175,15 @@ TEST(Rebuild, EditedSoundsTakeTheirPlacesAndNothingElseChanges) {
         {"SE_NONAME03.WAV", SineWav(0.002, 48000)},
         {"BGM04.WAV", SineWav(0.004, 44100, true)},
         {"SE_001.WAV", SineWav(0.004, 44100)},
+        {"V_0000.WAV", SineWav(0.01, 22050)},
     };
     for (const auto& [name, wav] : edits) folder[name] = wav;
     folder.erase("V_0002.WAV");  // replaced by an image, as -x writes them
     folder["V_0002.VAG"] = MakeVagImage(EncodeAdpcm(Sine(200, 0.01, 22050, 9000)), 22050, "v", false);
     DiffSink out(archive);
     const Rebuilt rebuilt = Rebuild(archive, image, folder, out);
-    ASSERT_EQ(rebuilt.replaced, 4u);
-    EXPECT_EQ(rebuilt.kept, 22u + 38 + 5 + 4 - 4);
+    ASSERT_EQ(rebuilt.replaced, 5u);
+    EXPECT_EQ(rebuilt.kept, 22u + 38 + 5 + 4 - 5);
     for (const auto& [offset, byte] : out.changed) {
         EXPECT_TRUE(std::any_of(rebuilt.rooms.begin(), rebuilt.rooms.end(), [&](const auto& room) {
             const std::uint64_t bytes = room.roomUnits * (room.room == sfs::Replacement::Room::Track ? 32 : 16);
