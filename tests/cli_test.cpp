@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "codec/batch.h"
+#include "common/folder_sink.h"
 #include "platform/platform.h"
 #include "tests/support/adpcm_encoder.h"
 #include "tests/support/archive_generator.h"
@@ -176,6 +177,7 @@ TEST(CommandLine, TranscriptsStatusesAndFiles) {
         {{"-x"}, usage, 2, {}, "sorvik: no input given\n"},
         {{"--version", "-q"}, "sorvik " SORVIK_VERSION "\n", 0, {}},
         {{"in|a.vag", "out/x/y"}, Started("out/x/y|") + kDone, 0, {"out/x/y/a.WAV"}},
+        {{"in|..|in|a.vag"}, Started("{IN}") + kDone, 0, {"in/a.WAV"}},
         {{"-tSE", "in|a.vag", "out"}, Started("out|") + kDone, 0, {"out/a.WAV"}},
         {{"-tbgm", "-tVoice", "-x foo", "in|a.vag", "out", "ignored"}, Started("out|") + kDone, 0,
          {"out/a.WAV"}},
@@ -271,6 +273,13 @@ TEST(CommandLine, AnArchiveWithAMissingIndexAndABrokenEntry) {
                                 "extracting: BGM\n\n" + count(38) + "\n\nCan't read {IN}SOUND.SFS.\n\n";
     const std::string keptGoing = stopped + "extracting: {IN}LMVVOICE.000\n\r1 / 4\r2 / 4"
                                             "\rV_0001.VAG: Unknown format.\n\n\r3 / 4\r4 / 4\n\n";
+    // Listed, an archive cut short in the music: the track that cannot be read ends the music.
+    contents.fileSize = 878592 + 2 * 2048 + 100;
+    WriteArchive(contents, scene.root.Path() / "cut");
+    const RunResult music = scene.Run({"-tbgm", "cut|SOUND.SFS", "-l"});
+    EXPECT_EQ(music.exitCode, 1);
+    EXPECT_NE(music.output.find("\nbgm\t2\tBGM01.WAV\t880640\t"), std::string::npos);
+    EXPECT_NE(music.output.find("\nbgm\t3\t\t\t\t\t\t\t\t\t\tcan't read\n"), std::string::npos);
     const RunResult listing = scene.Run({"-l", "in|SOUND.SFS", "out"});
     EXPECT_EQ(listing.exitCode, 1);
     EXPECT_EQ(std::count(listing.output.begin(), listing.output.end(), '\n'), 1 + 22 + 38 + 4);
@@ -288,6 +297,18 @@ TEST(CommandLine, AnArchiveWithAMissingIndexAndABrokenEntry) {
                       "sorvik: index file not found: {IN}LMVSE.000 (it must lie beside the archive)\n"))),
                   0u);
     }
+}
+
+TEST(FileSystem, ATemporaryNameLeftByAKilledRunIsPassedOver) {
+    TempDir folder;
+    const std::string leftover = std::string(kTemporaryNamePrefix) +
+                                 std::to_string(platform::ProcessNumber()) + "-0.tmp";
+    WriteBytes(folder.Path() / leftover, {1});
+    FolderSink sink(folder.Path().string());
+    EXPECT_EQ(WriteOutput(sink, "new.WAV", [](OutputFile& file) {
+                  return file.Write("x", 1) ? ResultCode::Ok : ResultCode::WriteFailed;
+              }), ResultCode::Ok);
+    EXPECT_EQ(ListFilesBelow(folder.Path()), (Names{"new.WAV", leftover}));
 }
 
 TEST(CommandLine, ARebuildThatWouldReplaceItsArchiveOrRefusesASoundWritesNothing) {
