@@ -53,6 +53,7 @@ class ComparingSink final : public OutputSink {
         written_ += count;
         bytes += skip;
         count -= skip;
+        if (count == 0) return true;
         if (count > length_ - compared_ || (buffer_.Size() < count && !buffer_.Grow(count)) ||
             !expected_.ReadAt(offset_ + compared_, buffer_.Data(), count) ||
             std::memcmp(buffer_.Data(), bytes, count) != 0) {
@@ -104,12 +105,13 @@ class RegionSink final : public OutputSink {
 
     bool Place(std::uint64_t at, const void* bytes, std::size_t count) {
         const auto* data = static_cast<const std::uint8_t*>(bytes);
-        const std::size_t skip =
-            static_cast<std::size_t>(std::min<std::uint64_t>(count, skipped_ - std::min<std::uint64_t>(skipped_, at)));
+        const auto skip = static_cast<std::size_t>(
+            std::min<std::uint64_t>(count, skipped_ - std::min<std::uint64_t>(skipped_, at)));
+        if (skip == count) return true;  // all of it within the dropped header
         const std::uint64_t start = at + skip - skipped_;
         count -= skip;
         if (count > limit_ || start > limit_ - count) return false;
-        return count == 0 || target_.Rewrite(offset_ + start, data + skip, count);
+        return target_.Rewrite(offset_ + start, data + skip, count);
     }
 
     OutputFile& target_;
