@@ -58,49 +58,52 @@ std::string OutputNameFor(const std::string& name, const char* extension = "WAV"
 
 }  // namespace
 
-bool DecodeVagFiles(const std::string& pattern, OutputSink& sink, Reporter& reporter,
-                    FailurePolicy policy, const WavOptions& options) {
+namespace {
+
+// Converts each file that `pattern` matches with `convert(source, outputName, refusal)` into the
+// output of the same base name with `extension`, reporting each file that fails (or whose format
+// `refusal` names) and each file written.
+template <typename Convert>
+bool ConvertMatches(const std::string& pattern, const char* extension, OutputSink& sink,
+                    Reporter& reporter, FailurePolicy policy, Convert convert) {
     return ForEachMatch(pattern, reporter, policy, [&](const std::string& path,
                                                        const std::string& name) {
         FileSource source(path.c_str());
         if (!source.IsOpen()) {
-            reporter.LooseFileFailed(name, OutputNameFor(name), ResultCode::OpenFailed);
+            reporter.LooseFileFailed(name, OutputNameFor(name, extension), ResultCode::OpenFailed);
             return false;
         }
-        const std::string outputName = sink.Claim(OutputNameFor(name));
-        const ResultCode result = ConvertLooseImage(source, sink, outputName, options);
-        if (result != ResultCode::Ok) {
+        const std::string outputName = sink.Claim(OutputNameFor(name, extension));
+        WavRefusal refusal;
+        const ResultCode result = convert(source, outputName, refusal);
+        if (!refusal.format.empty()) {
+            reporter.FormatRefused(name, refusal.format);
+        } else if (result != ResultCode::Ok) {
             reporter.LooseFileFailed(name, outputName, result);
-            return false;
+        } else {
+            reporter.FileWritten(outputName);
         }
-        reporter.FileWritten(outputName);
-        return true;
+        return result == ResultCode::Ok;
     });
+}
+
+}  // namespace
+
+bool DecodeVagFiles(const std::string& pattern, OutputSink& sink, Reporter& reporter,
+                    FailurePolicy policy, const WavOptions& options) {
+    return ConvertMatches(pattern, "WAV", sink, reporter, policy,
+                          [&](ByteSource& source, const std::string& outputName, WavRefusal&) {
+                              return ConvertLooseImage(source, sink, outputName, options);
+                          });
 }
 
 bool EncodeWavFiles(const std::string& pattern, OutputSink& sink, Reporter& reporter,
                     FailurePolicy policy) {
-    return ForEachMatch(pattern, reporter, policy, [&](const std::string& path,
-                                                       const std::string& name) {
-        FileSource source(path.c_str());
-        if (!source.IsOpen()) {
-            reporter.LooseFileFailed(name, OutputNameFor(name, "VAG"), ResultCode::OpenFailed);
-            return false;
-        }
-        const std::string outputName = sink.Claim(OutputNameFor(name, "VAG"));
-        WavRefusal refusal;
-        const ResultCode result = EncodeWavToImage(source, sink, outputName, refusal);
-        if (!refusal.format.empty()) {
-            reporter.FormatRefused(name, refusal.format);
-            return false;
-        }
-        if (result != ResultCode::Ok) {
-            reporter.LooseFileFailed(name, outputName, result);
-            return false;
-        }
-        reporter.FileWritten(outputName);
-        return true;
-    });
+    return ConvertMatches(pattern, "VAG", sink, reporter, policy,
+                          [&](ByteSource& source, const std::string& outputName,
+                              WavRefusal& refusal) {
+                              return EncodeWavToImage(source, sink, outputName, refusal);
+                          });
 }
 
 bool ListVagFiles(const std::string& pattern, OutputSink& names, Reporter& reporter,
