@@ -88,9 +88,7 @@ void ConsoleReporter::EntryFailed(const std::string& entryName, const std::strin
     ShowFileFailure(entryName, outputName, reason);
 }
 
-void ConsoleReporter::SectionFailed(ArchiveSection, ResultCode reason) {
-    ReportExtraction(reason);
-}
+void ConsoleReporter::SectionFailed(ArchiveSection, ResultCode reason) { ReportExtraction(reason); }
 
 bool ConsoleReporter::ReportExtraction(ResultCode result) {
     switch (result) {
@@ -126,8 +124,9 @@ void RebuildReporter::IndexMissing(const std::string& indexPath) {
 
 void RebuildReporter::SectionFailed(ArchiveSection, ResultCode reason) {
     if (!sectionToldOf_) {
-        console::PrintError("the archive: %s",
-                            reason == ResultCode::UnknownFormat ? "unknown format" : "can't read it");
+        console::PrintError("the archive: %s", reason == ResultCode::UnknownFormat
+                                                   ? "unknown format"
+                                                   : "can't read it");
     }
     sectionToldOf_ = false;
 }

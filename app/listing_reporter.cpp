@@ -60,7 +60,8 @@ std::string Details(const SoundPlace& place, const SoundFacts& facts) {
                       static_cast<double>(facts.samples) / facts.sampleRate);
         details += seconds;
     }
-    if (facts.loop) return details + Column(facts.loop->StartSample()) + Column(facts.loop->EndSample());
+    if (facts.loop)
+        return details + Column(facts.loop->StartSample()) + Column(facts.loop->EndSample());
     return details + "\t\t";
 }
 

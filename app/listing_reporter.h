@@ -45,9 +45,9 @@ class ListingReporter final : public Reporter, public SoundCatalog {
     void PrintLine(unsigned number, const std::string& name, const std::string& details,
                    const char* problem);
 
-    const char* section_ = "";                  // its name in the first column
-    std::optional<ArchiveSection> started_;     // the archive section last started
-    unsigned number_ = 0;  // of the sound being listed; 0 before the section's first
+    const char* section_ = "";               // its name in the first column
+    std::optional<ArchiveSection> started_;  // the archive section last started
+    unsigned number_ = 0;         // of the sound being listed; 0 before the section's first
     bool sectionToldOf_ = false;  // the section's failure was told already (a missing index)
     unsigned problems_ = 0;
 };

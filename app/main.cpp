@@ -7,8 +7,8 @@
 #include "app/listing_reporter.h"
 #include "app/run_settings.h"
 #include "codec/batch.h"
-#include "common/path_helpers.h"
 #include "common/folder_sink.h"
+#include "common/path_helpers.h"
 #include "platform/platform.h"
 #include "sfs/rebuild.h"
 #include "sfs/sfs_extractor.h"
@@ -148,15 +148,13 @@ bool List(const RunSettings& settings) {
     NamesOnly names;
     ListingReporter listing;
     if (HasExtension(settings.inputPath, "VAG")) {
-        return ListVagFiles(settings.inputPath, names, listing, listing) &&
-               listing.Problems() == 0;
+        return ListVagFiles(settings.inputPath, names, listing, listing) && listing.Problems() == 0;
     }
     if (HasExtension(settings.inputPath, "SFS")) {
         const sfs::DecodedImages decoded;
         const sfs::RawImages raw;
-        const sfs::ListedImages listed(settings.decode ? static_cast<const sfs::ImageOutput&>(decoded)
-                                                       : raw,
-                                       listing);
+        const sfs::ListedImages listed(
+            settings.decode ? static_cast<const sfs::ImageOutput&>(decoded) : raw, listing);
         sfs::SfsExtractor extractor(listed, settings.sections, names, listing,
                                     FailurePolicy::KeepGoing);
         if (extractor.ExtractAll(settings.inputPath) != ResultCode::Ok) {

@@ -66,25 +66,26 @@ namespace {
 template <typename Convert>
 bool ConvertMatches(const std::string& pattern, const char* extension, OutputSink& sink,
                     Reporter& reporter, FailurePolicy policy, Convert convert) {
-    return ForEachMatch(pattern, reporter, policy, [&](const std::string& path,
-                                                       const std::string& name) {
-        FileSource source(path.c_str());
-        if (!source.IsOpen()) {
-            reporter.LooseFileFailed(name, OutputNameFor(name, extension), ResultCode::OpenFailed);
-            return false;
-        }
-        const std::string outputName = sink.Claim(OutputNameFor(name, extension));
-        WavRefusal refusal;
-        const ResultCode result = convert(source, outputName, refusal);
-        if (!refusal.format.empty()) {
-            reporter.FormatRefused(name, refusal.format);
-        } else if (result != ResultCode::Ok) {
-            reporter.LooseFileFailed(name, outputName, result);
-        } else {
-            reporter.FileWritten(outputName);
-        }
-        return result == ResultCode::Ok;
-    });
+    return ForEachMatch(
+        pattern, reporter, policy, [&](const std::string& path, const std::string& name) {
+            FileSource source(path.c_str());
+            if (!source.IsOpen()) {
+                reporter.LooseFileFailed(name, OutputNameFor(name, extension),
+                                         ResultCode::OpenFailed);
+                return false;
+            }
+            const std::string outputName = sink.Claim(OutputNameFor(name, extension));
+            WavRefusal refusal;
+            const ResultCode result = convert(source, outputName, refusal);
+            if (!refusal.format.empty()) {
+                reporter.FormatRefused(name, refusal.format);
+            } else if (result != ResultCode::Ok) {
+                reporter.LooseFileFailed(name, outputName, result);
+            } else {
+                reporter.FileWritten(outputName);
+            }
+            return result == ResultCode::Ok;
+        });
 }
 
 }  // namespace
@@ -99,27 +100,29 @@ bool DecodeVagFiles(const std::string& pattern, OutputSink& sink, Reporter& repo
 
 bool EncodeWavFiles(const std::string& pattern, OutputSink& sink, Reporter& reporter,
                     FailurePolicy policy) {
-    return ConvertMatches(pattern, "VAG", sink, reporter, policy,
-                          [&](ByteSource& source, const std::string& outputName,
-                              WavRefusal& refusal) {
-                              return EncodeWavToImage(source, sink, outputName, refusal);
-                          });
+    return ConvertMatches(
+        pattern, "VAG", sink, reporter, policy,
+        [&](ByteSource& source, const std::string& outputName, WavRefusal& refusal) {
+            return EncodeWavToImage(source, sink, outputName, refusal);
+        });
 }
 
 bool ListVagFiles(const std::string& pattern, OutputSink& names, Reporter& reporter,
                   SoundCatalog& catalog) {
-    return ForEachMatch(pattern, reporter, FailurePolicy::KeepGoing, [&](const std::string& path,
-                                                                         const std::string& name) {
-        FileSource source(path.c_str());
-        if (!source.IsOpen()) {
-            reporter.LooseFileFailed(name, OutputNameFor(name), ResultCode::OpenFailed);
-            return false;
-        }
-        SoundFacts facts;
-        const ResultCode result = DescribeLooseImage(source, facts);
-        catalog.Listed(names.Claim(OutputNameFor(name)), SoundPlace{0, source.Size()}, facts, result);
-        return result == ResultCode::Ok;
-    });
+    return ForEachMatch(pattern, reporter, FailurePolicy::KeepGoing,
+                        [&](const std::string& path, const std::string& name) {
+                            FileSource source(path.c_str());
+                            if (!source.IsOpen()) {
+                                reporter.LooseFileFailed(name, OutputNameFor(name),
+                                                         ResultCode::OpenFailed);
+                                return false;
+                            }
+                            SoundFacts facts;
+                            const ResultCode result = DescribeLooseImage(source, facts);
+                            catalog.Listed(names.Claim(OutputNameFor(name)),
+                                           SoundPlace{0, source.Size()}, facts, result);
+                            return result == ResultCode::Ok;
+                        });
 }
 
 }  // namespace sorvik

@@ -29,8 +29,8 @@ ResultCode DecodeUnits(ByteSource& source, const SoundData& sound, HeapBuffer& a
     ChannelHistory left;
     ChannelHistory right;
     while (written < sound.unitCount) {
-        std::size_t count =
-            static_cast<std::size_t>(std::min<std::uint64_t>(sound.unitCount - written, unitsPerFill));
+        std::size_t count = static_cast<std::size_t>(
+            std::min<std::uint64_t>(sound.unitCount - written, unitsPerFill));
         if (!reader.Next(adpcm.Data(), count * sound.UnitBytes())) return ResultCode::ReadFailed;
         bool ended = false;
         if (sound.endsAtEndBlock) {
@@ -148,7 +148,8 @@ ResultCode DecodeRange(ByteSource& source, const SoundData& sound, std::uint64_t
     while (reader.Remaining() > 0 && out.framesWritten < out.rendition.Frames()) {
         const auto count = static_cast<std::size_t>(
             std::min<std::uint64_t>(reader.Remaining() / sound.UnitBytes(), unitsPerFill));
-        if (!reader.Next(out.adpcm.Data(), count * sound.UnitBytes())) return ResultCode::ReadFailed;
+        if (!reader.Next(out.adpcm.Data(), count * sound.UnitBytes()))
+            return ResultCode::ReadFailed;
         std::uint8_t* pcm = out.writer.Reserve(count * sound.PcmBytesPerUnit());
         if (pcm == nullptr) return ResultCode::WriteFailed;
         if (sound.channels == 1) {
@@ -211,9 +212,9 @@ ResultCode WriteWav(ByteSource& source, const SoundData& sound, OutputSink& sink
     if (options.loopCount > 0) {
         return WriteRendition(source, exact, *scan.loop, options.loopCount, sink, outputName);
     }
-    const SmplChunk chunk = MakeSmplChunk(static_cast<std::uint32_t>(scan.loop->StartSample()),
-                                          static_cast<std::uint32_t>(scan.loop->EndSample() - 1),
-                                          sound.sampleRate);
+    const SmplChunk chunk =
+        MakeSmplChunk(static_cast<std::uint32_t>(scan.loop->StartSample()),
+                      static_cast<std::uint32_t>(scan.loop->EndSample() - 1), sound.sampleRate);
     return WriteStoredWav(source, exact, sink, outputName, &chunk);
 }
 

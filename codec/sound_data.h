@@ -37,7 +37,7 @@ ResultCode FindLooseChannels(ByteSource& source, std::uint16_t& channels);
 
 // What the flags of a sound's blocks say, read without decoding.
 struct SoundScan {
-    std::uint64_t unitCount = 0;  // exact: up to and including a mono sound's end block
+    std::uint64_t unitCount = 0;          // exact: up to and including a mono sound's end block
     std::optional<LoopPoints> loop;       // the left (or only) channel's
     std::optional<LoopPoints> rightLoop;  // stereo only
 };

@@ -128,8 +128,9 @@ namespace {
 // The volume and index of the file at `path`; false when it cannot be opened.
 bool IdentifyFile(const std::string& path, BY_HANDLE_FILE_INFORMATION& identity) {
     if (path.size() >= kPathBufferSize) return false;
-    const HANDLE file = ::CreateFileA(path.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                                      nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+    const HANDLE file =
+        ::CreateFileA(path.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                      nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
     if (file == INVALID_HANDLE_VALUE) return false;
     const bool known = ::GetFileInformationByHandle(file, &identity) != 0;
     ::CloseHandle(file);

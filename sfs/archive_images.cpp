@@ -83,7 +83,8 @@ ResultCode RawImages::WriteEffect(ByteSource& source, std::uint64_t offset,
                                   std::uint64_t blockCount, const std::string& stem,
                                   OutputSink& sink, const std::string& name) const {
     const std::uint64_t dataBytes = blockCount * kAdpcmBlockSize;
-    const SoundHeaderBytes header = MakeEffectVagHeader(static_cast<std::uint32_t>(dataBytes), stem);
+    const SoundHeaderBytes header =
+        MakeEffectVagHeader(static_cast<std::uint32_t>(dataBytes), stem);
     return WriteOutput(sink, name, [&](OutputFile& file) {
         if (!file.Write(header.data(), header.size())) return ResultCode::WriteFailed;
         return CopyRange(source, offset, dataBytes, file);
@@ -112,13 +113,12 @@ ResultCode DecodedImages::WriteEffect(ByteSource& source, std::uint64_t offset,
     return WriteMonoWav(source, offset, blockCount, kEffectSampleRate, sink, name, options_);
 }
 
-ResultCode ListedImages::WriteImage(ByteSource& archive, const ArchivedImage& image,
-                                    ImageKind kind, OutputSink&, const std::string& name) const {
+ResultCode ListedImages::WriteImage(ByteSource& archive, const ArchivedImage& image, ImageKind kind,
+                                    OutputSink&, const std::string& name) const {
     SoundFacts facts;
-    const ResultCode result =
-        kind == ImageKind::Stereo
-            ? DescribeSterImage(archive, image.offset, image.Length(), facts)
-            : DescribeVagImage(archive, image.offset, image.Length(), facts);
+    const ResultCode result = kind == ImageKind::Stereo
+                                  ? DescribeSterImage(archive, image.offset, image.Length(), facts)
+                                  : DescribeVagImage(archive, image.offset, image.Length(), facts);
     catalog_.Listed(name, SoundPlace{image.offset, image.Length()}, facts, result);
     return ResultCode::Ok;
 }

@@ -123,7 +123,8 @@ class RegionSink final : public OutputSink {
 
 std::string Seconds(std::uint64_t frames, std::uint32_t sampleRate) {
     char text[32];
-    std::snprintf(text, sizeof(text), "%.3f s", sampleRate == 0 ? 0.0 : double(frames) / sampleRate);
+    std::snprintf(text, sizeof(text), "%.3f s",
+                  sampleRate == 0 ? 0.0 : double(frames) / sampleRate);
     return text;
 }
 
@@ -135,7 +136,8 @@ std::size_t UnitBytes(Replacement::Room room) {
 bool WriteSilence(OutputFile& file, std::uint64_t offset, std::uint64_t count) {
     const std::array<std::uint8_t, 16384> zeros{};
     for (std::uint64_t done = 0; done < count;) {
-        const std::size_t piece = static_cast<std::size_t>(std::min<std::uint64_t>(zeros.size(), count - done));
+        const std::size_t piece =
+            static_cast<std::size_t>(std::min<std::uint64_t>(zeros.size(), count - done));
         if (!file.Rewrite(offset + done, zeros.data(), piece)) return false;
         done += piece;
     }
@@ -225,8 +227,9 @@ ResultCode ReplacedImages::WriteEffect(ByteSource& source, std::uint64_t offset,
                                        OutputSink&, const std::string& name) const {
     const Original original{
         [&](OutputSink& sink, bool decoded) {
-            return decoded ? DecodedImages().WriteEffect(source, offset, blockCount, stem, sink, name)
-                           : RawImages().WriteEffect(source, offset, blockCount, stem, sink, name);
+            return decoded
+                       ? DecodedImages().WriteEffect(source, offset, blockCount, stem, sink, name)
+                       : RawImages().WriteEffect(source, offset, blockCount, stem, sink, name);
         },
         1,
         kEffectSampleRate,

@@ -40,12 +40,12 @@ struct Replacement {
         Bank,    // mono image: silence follows the new end block up to the original's length
         Track,   // stereo image: silence fills the block pairs after the new sound
     };
-    std::string name;          // the file in the folder
-    bool encode;               // a WAV file to encode; otherwise an image whose blocks are taken
+    std::string name;  // the file in the folder
+    bool encode;       // a WAV file to encode; otherwise an image whose blocks are taken
     Room room;
-    std::uint64_t dataOffset;  // in the archive: the original's first block (pair)
-    std::uint64_t roomUnits;   // the blocks (pairs) the original's data has
-    std::uint64_t soundUnits;  // the new sound's blocks (pairs), its end block not counted
+    std::uint64_t dataOffset;        // in the archive: the original's first block (pair)
+    std::uint64_t roomUnits;         // the blocks (pairs) the original's data has
+    std::uint64_t soundUnits;        // the new sound's blocks (pairs), its end block not counted
     std::uint64_t sourceOffset = 0;  // an image's: its first block (pair)
 };
 
