@@ -326,7 +326,11 @@ TEST(CommandLine, ARebuildThatWouldReplaceItsArchiveOrRefusesASoundWritesNothing
                                       "another folder\n")));
     const RunResult notAnArchive = scene.Run({"-r", "in|a.vag", "out"});
     EXPECT_NE(notAnArchive.output.find("a.vag: Unknown format."), std::string::npos);
-    for (const RunResult* run : {&refused, &beside, &notAnArchive}) EXPECT_EQ(run->exitCode, 1);
+    const RunResult missing = scene.Run({"-r", "in|none.SFS", "out"});
+    EXPECT_NE(missing.output.find("Can't read "), std::string::npos);
+    for (const RunResult* run : {&refused, &beside, &notAnArchive, &missing}) {
+        EXPECT_EQ(run->exitCode, 1);
+    }
     EXPECT_FALSE(fs::exists(scene.root.Path() / "out" / "SOUND.SFS"));
 }
 

@@ -87,6 +87,12 @@ TEST(Loops, FlagsMarkLoopsAsTheChipPlaysThem) {
         EXPECT_EQ(facts.samples, c.samples) << c.what;
         EXPECT_EQ(facts.loop, c.loop) << c.what;
     }
+    // A header that cannot be read is told apart from one that is not a sound's.
+    const Bytes image = Image(10, {});
+    MemorySource whole(image.data(), image.size());
+    CutSource cut(whole, 10);
+    SoundFacts facts;
+    EXPECT_EQ(DescribeLooseImage(cut, facts), ResultCode::ReadFailed);
     // Stereo takes the left channel's loop and says when the right one differs.
     for (const bool differs : {false, true}) {
         const Bytes image = Image(10, {{2, 6}, {5, 3}}, true, 8000, differs ? Flags{{5, 0}} : Flags{});
