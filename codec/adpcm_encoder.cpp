@@ -51,12 +51,9 @@ inline Two Max(Two a, Two b) { return {_mm_max_pd(a.v, b.v)}; }  // a > b ? a : 
 inline Two Min(Two a, Two b) { return {_mm_min_pd(a.v, b.v)}; }  // a < b ? a : b
 // The integer part, for values within the range of a 32-bit integer.
 inline Two Truncate(Two a) { return {_mm_cvtepi32_pd(_mm_cvttpd_epi32(a.v))}; }
-// `a` where a >= b, else 0 (and its complement).
+// `then` where a >= b, else 0.
 inline Two IfGreaterOrEqual(Two a, Two b, Two then) {
     return {_mm_and_pd(_mm_cmpge_pd(a.v, b.v), then.v)};
-}
-inline Two IfLess(Two a, Two b, Two then) {
-    return {_mm_andnot_pd(_mm_cmpge_pd(a.v, b.v), then.v)};
 }
 inline Two Swapped(Two a) { return {_mm_shuffle_pd(a.v, a.v, 1)}; }
 inline Two Lows(Two a, Two b) { return {_mm_unpacklo_pd(a.v, b.v)}; }
@@ -67,9 +64,6 @@ inline void LowBits(Two a, int* out) {
                                        _mm_set1_epi32(7));
     out[0] = _mm_cvtsi128_si32(bits);
     out[1] = _mm_cvtsi128_si32(_mm_shuffle_epi32(bits, 2));
-}
-inline bool AllGreaterOrEqual(Two a, Two b) {
-    return _mm_movemask_pd(_mm_cmpge_pd(a.v, b.v)) == 3;
 }
 #else
 struct Two {
@@ -90,9 +84,6 @@ inline Two Truncate(Two a) {
 inline Two IfGreaterOrEqual(Two a, Two b, Two then) {
     return {a.lo >= b.lo ? then.lo : 0.0, a.hi >= b.hi ? then.hi : 0.0};
 }
-inline Two IfLess(Two a, Two b, Two then) {
-    return {a.lo >= b.lo ? 0.0 : then.lo, a.hi >= b.hi ? 0.0 : then.hi};
-}
 inline Two Swapped(Two a) { return {a.hi, a.lo}; }
 inline Two Lows(Two a, Two b) { return {a.lo, b.lo}; }
 inline Two Highs(Two a, Two b) { return {a.hi, b.hi}; }
@@ -100,7 +91,6 @@ inline void LowBits(Two a, int* out) {
     out[0] = static_cast<int>(static_cast<long long>(a.lo) & 7);
     out[1] = static_cast<int>(static_cast<long long>(a.hi) & 7);
 }
-inline bool AllGreaterOrEqual(Two a, Two b) { return a.lo >= b.lo && a.hi >= b.hi; }
 #endif
 
 // Orders two registers' lanes pairwise: the lesser of each pair into `a`.
