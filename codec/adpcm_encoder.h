@@ -10,13 +10,17 @@
 // unrounded history from block to block, so the samples it reports as decoded are the ones the
 // decoder produces, bit for bit, on every platform.
 //
-// Each block takes the predictor (0-4) and shift (0-12) that give the least squared error
-// among those worth trying: for every predictor, the residual of the block predicted from the
-// input itself estimates the finest shift that fits; the most promising predictors are then
-// searched at that shift and the next coarser one. Within a block the nibbles are chosen by a
-// small beam search: every kept path tries its two nearest nibbles for the next sample, and the
-// four paths with the least error so far go on. Candidates are tried best first, and one is
-// given up as soon as none of its paths can beat the best block found.
+// Each block takes the predictor (0-4) and shift (0-12) that give the least score among those
+// worth trying: for every predictor, the residual of the block predicted from the input itself
+// estimates the finest shift that fits; the two most promising predictors are then searched at
+// that shift and the next coarser one. Within a block the nibbles are chosen by a small beam
+// search: every kept path tries its two nearest nibbles for the next sample, and the four paths
+// with the least error so far go on. A path's score is its error plus half the error that a
+// greedy encoding of the next block (when given) would make from where the path ends, so a block
+// does not leave the next one a history that is hard to follow. Candidates are tried best first,
+// and one is given up as soon as none of its paths can beat the best score found. The paths run
+// in SSE2 registers where there are some and in plain doubles elsewhere, with the same
+// arithmetic, so the blocks are the same everywhere.
 namespace sorvik {
 
 // Flags (byte 1) of ordinary blocks that mark a loop: the block holding its first sample, and
@@ -27,9 +31,10 @@ constexpr std::uint8_t kLoopEndFlag = 3;
 // Encodes samples[0], samples[stride], ..., samples[27 * stride] into `block` (16 bytes) with
 // `flag` in byte 1. `history` comes in as the decoder's history before the block and goes out as
 // the one after it. When `decoded` is not null, decoded[0] to decoded[27] receive the samples
-// the decoder will make of the block.
+// the decoder will make of the block. When `next` is not null, next[0], next[stride], ...,
+// next[27 * stride] are the samples of the block that follows, looked at but not encoded.
 void EncodeAdpcmBlock(const std::int16_t* samples, std::size_t stride, std::uint8_t flag,
                       ChannelHistory& history, std::uint8_t* block,
-                      std::int16_t* decoded = nullptr);
+                      std::int16_t* decoded = nullptr, const std::int16_t* next = nullptr);
 
 }  // namespace sorvik

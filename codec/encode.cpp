@@ -99,12 +99,18 @@ ResultCode EncodeBlocks(ByteSource& source, const WavInfo& info, std::uint64_t b
             samples[i] = static_cast<std::int16_t>(LoadLe16(buffers.wav.Data() + 2 * i));
         }
         std::fill(samples + values, samples + blocks * kSamplesPerBlock * channels, 0);
+        // Each block looks ahead at the next one, except the last of a piece (the piece size is
+        // fixed, so the blocks still depend on the input alone).
         for (std::size_t b = 0; b < blocks; ++b) {
             const std::uint8_t flag = FlagOf(done + b, loop);
             for (std::size_t c = 0; c < channels; ++c) {
                 EncodeAdpcmBlock(samples + b * kSamplesPerBlock * channels + c, channels, flag,
                                  history[c],
-                                 buffers.adpcm.Data() + (b * channels + c) * kAdpcmBlockSize);
+                                 buffers.adpcm.Data() + (b * channels + c) * kAdpcmBlockSize,
+                                 nullptr,
+                                 b + 1 < blocks
+                                     ? samples + (b + 1) * kSamplesPerBlock * channels + c
+                                     : nullptr);
             }
         }
         if (!file.Write(buffers.adpcm.Data(), blocks * channels * kAdpcmBlockSize)) {

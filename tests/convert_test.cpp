@@ -108,8 +108,8 @@ TEST(ConvertLooseImage, AFailedWriteCommitOrReadLeavesNothing) {
         MemorySink full;
         full.createLimit = 0;
         EXPECT_EQ(Convert(whole, full), ResultCode::WriteFailed);
-        for (const std::uint64_t readable : {std::uint64_t{2}, std::uint64_t{40}, image->size() / 2,
-                                             image->size() - 1}) {
+        for (const std::uint64_t readable : {std::uint64_t{2}, std::uint64_t{40}, std::uint64_t{image->size() / 2},
+                                             std::uint64_t{image->size() - 1}}) {
             CutSource shrinking(whole, readable);
             MemorySink sink;
             EXPECT_EQ(Convert(shrinking, sink), ResultCode::ReadFailed) << readable;

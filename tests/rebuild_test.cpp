@@ -185,7 +185,7 @@ TEST(Rebuild, EditedSoundsTakeTheirPlacesAndNothingElseChanges) {
     ASSERT_EQ(rebuilt.replaced, 5u);
     EXPECT_EQ(rebuilt.kept, 22u + 38 + 5 + 4 - 5);
     for (const auto& [offset, byte] : out.changed) {
-        EXPECT_TRUE(std::any_of(rebuilt.rooms.begin(), rebuilt.rooms.end(), [&](const auto& room) {
+        EXPECT_TRUE(std::any_of(rebuilt.rooms.begin(), rebuilt.rooms.end(), [&, offset = offset](const auto& room) {
             const std::uint64_t bytes = room.roomUnits * (room.room == sfs::Replacement::Room::Track ? 32 : 16);
             return offset >= room.dataOffset && offset < room.dataOffset + bytes;
         })) << offset;
