@@ -19,7 +19,7 @@ class ConsoleReporter final : public Reporter {
   public:
     // `inputPath`: the input as the user is shown it, named when a whole archive fails.
     // `encoding`: loose files are encoded, not decoded.
-    explicit ConsoleReporter(std::string inputPath, bool encoding = false)
+    ConsoleReporter(std::string inputPath, bool encoding)
         : inputPath_(std::move(inputPath)), encoding_(encoding) {}
 
     void NothingMatched(const std::string& pattern) override;

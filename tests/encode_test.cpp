@@ -189,6 +189,11 @@ TEST(EncodeWavToImage, RefusesOtherFormatsByNameAndDamagedFilesWithoutWriting) {
         EXPECT_EQ(refusal.format, format);
         EXPECT_EQ(sink.started, 0) << format;
     }
+    Bytes trailing = patched(4, static_cast<std::uint32_t>(good.size() - 8 + 3));
+    trailing.insert(trailing.end(), 3, 0);  // a few bytes after the last chunk are let pass
+    MemorySink kept;
+    WavRefusal none;
+    EXPECT_EQ(Encode(trailing, kept, none), ResultCode::Ok);
     MemorySource whole(good.data(), good.size());
     for (int write = 1; write <= 3; ++write) {  // the header, the blocks, the end block
         MemorySink failing;

@@ -6,6 +6,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdio>
 #include <map>
 #include <string>
 #include <vector>
@@ -224,15 +225,31 @@ TEST(Rebuild, WhatDoesNotFitIsRefusedAndNothingIsWritten) {
     const Files original = Extract(archive, image, sfs::DecodedImages());
     Bytes eightBit = SineWav(0.001, 44100);
     eightBit[34] = 8;
+    // An effect one sample longer than its room without its end block: a block too many.
+    Bytes tooLong = original.at("SE_NONAME05.WAV");
+    const std::size_t blocks = (tooLong.size() - 44) / 56;
+    tooLong.resize(44 + 2 * ((blocks - 1) * 28 + 1));
+    tooLong[44] ^= 1;
+    for (const std::size_t at : {std::size_t{4}, std::size_t{40}}) {
+        const std::uint32_t size = static_cast<std::uint32_t>(tooLong.size() - (at == 4 ? 8 : 44));
+        for (int i = 0; i < 4; ++i) tooLong[at + i] = static_cast<std::uint8_t>(size >> 8 * i);
+    }
+    char boundary[160];
+    std::snprintf(boundary, sizeof(boundary),
+                  "SE_NONAME05.WAV: lasts %.3f s: at most %.3f s fit in its place (if it was "
+                  "extracted with -loops, extract it again without)",
+                  blocks * 28 / 48000.0, (blocks - 1) * 28 / 48000.0);
     const std::vector<std::pair<std::string, Bytes>> cases = {
         {"BGM04.WAV", SineWav(2, 44100, true)},
         {"SE_001.WAV", SineWav(0.001, 44100, true)},
         {"SE_NONAME03.WAV", SineWav(0.001, 44100)},
+        {"SE_NONAME05.WAV", tooLong},
         {"V_0001.WAV", eightBit},
         {"V_0002.WAV", Bytes{'R', 'I', 'F', 'F'}},
     };
     const std::vector<std::string> reasons = {  // in the order of an extraction
         "SE_NONAME03.WAV: plays at 44100 Hz, where the original plays at 48000 Hz: resample it",
+        boundary,
         "BGM04.WAV: lasts 2.001 s: at most 0.013 s fit in its place (if it was extracted with "
         "-loops, extract it again without)",
         "SE_001.WAV: stereo, where the original is mono",
