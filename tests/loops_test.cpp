@@ -93,6 +93,8 @@ TEST(Loops, FlagsMarkLoopsAsTheChipPlaysThem) {
     CutSource cut(whole, 10);
     SoundFacts facts;
     EXPECT_EQ(DescribeLooseImage(cut, facts), ResultCode::ReadFailed);
+    MemorySource noBlock(image.data(), 60);  // a header and less than a block
+    EXPECT_EQ(DescribeLooseImage(noBlock, facts), ResultCode::UnknownFormat);
     // Stereo takes the left channel's loop and says when the right one differs.
     for (const bool differs : {false, true}) {
         const Bytes image = Image(10, {{2, 6}, {5, 3}}, true, 8000, differs ? Flags{{5, 0}} : Flags{});

@@ -42,6 +42,7 @@ class DiffSink final : public OutputSink {
     std::map<std::uint64_t, std::uint8_t> changed;
     std::uint64_t size = 0;
     bool committed = false;
+    bool failRewrites = false;  // every write over bytes already written fails
 
     std::unique_ptr<OutputFile> Create(const std::string&) override {
         return std::make_unique<File>(*this);
@@ -52,9 +53,12 @@ class DiffSink final : public OutputSink {
         explicit File(DiffSink& sink) : sink(sink) {}
         bool Write(const void* bytes, std::size_t count) override {
             sink.size += count;
-            return Rewrite(sink.size - count, bytes, count);
+            return Compare(sink.size - count, bytes, count);
         }
         bool Rewrite(std::uint64_t offset, const void* bytes, std::size_t count) override {
+            return !sink.failRewrites && Compare(offset, bytes, count);
+        }
+        bool Compare(std::uint64_t offset, const void* bytes, std::size_t count) {
             Bytes was(count);
             if (offset + count > sink.size || !sink.original_.ReadAt(offset, was.data(), count)) {
                 return false;
@@ -217,6 +221,13 @@ TEST(Rebuild, EditedSoundsTakeTheirPlacesAndNothingElseChanges) {
     MemorySink vagWav;
     ASSERT_EQ(ConvertLooseImage(vagSource, vagWav, "v"), ResultCode::Ok);
     EXPECT_TRUE(again["V_0002.WAV"] == vagWav.files["v"]);
+    // A new sound that cannot be put in place fails the whole archive.
+    DiffSink failing(archive);
+    failing.failRewrites = true;
+    EXPECT_EQ(sfs::WriteRebuiltArchive(archive, rebuilt.rooms, MemoryFolder(folder), failing,
+                                       "SOUND.SFS"),
+              ResultCode::WriteFailed);
+    EXPECT_FALSE(failing.committed);
 }
 
 TEST(Rebuild, WhatDoesNotFitIsRefusedAndNothingIsWritten) {
