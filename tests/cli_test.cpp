@@ -340,7 +340,11 @@ TEST(CommandLine, RebuildsAnArchiveOnlyWhenEverySoundFitsAndNeverOverItself) {
     EXPECT_NE(notAnArchive.output.find("a.vag: Unknown format."), std::string::npos);
     const RunResult missing = scene.Run({"-r", "in|none.SFS", "out"});
     EXPECT_NE(missing.output.find("Can't read "), std::string::npos);
-    for (const RunResult* run : {&refused, &beside, &notAnArchive, &missing}) {
+    contents.fileSize = 878592 + 2 * 2048 + 100;  // cut in the music
+    WriteArchive(contents, scene.root.Path() / "cut");
+    const RunResult cut = scene.Run({"-r", "cut|SOUND.SFS", "out"});
+    EXPECT_EQ(cut.errorOutput, Transcript("sorvik: the archive: can't read it\n"));
+    for (const RunResult* run : {&refused, &beside, &notAnArchive, &missing, &cut}) {
         EXPECT_EQ(run->exitCode, 1);
     }
 }

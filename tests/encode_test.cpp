@@ -92,6 +92,7 @@ TEST(EncodeWavToImage, DecodesToTheSoundInWholeBlocksWithItsLoopFlags) {
         {1, 1, 1000, std::nullopt, {{0, 0}, {35, 0}, {36, 7}}},
         {1, 1, 1000, Loop{100, 899}, {{2, 0}, {3, 6}, {4, 0}, {31, 0}, {32, 3}, {33, 0}, {36, 7}}},
         {0xFFFE, 1, 28, Loop{30, 40}, {{0, 0}, {1, 7}}},  // the loop passes the end: none
+        {1, 1, 56, Loop{0, 56}, {{0, 0}, {1, 0}, {2, 7}}},  // it ends one past the last sample
         {1, 1, 0, Loop{0, 0}, {{0, 0}, {1, 7}}},
         {1, 2, 1000, Loop{0, 999}, {{0, 6}, {1, 0}, {34, 0}, {35, 3}}},
         {1, 2, 100, Loop{30, 40}, {{1, 6}, {2, 3}, {3, 0}}},       // one block: that and the next
