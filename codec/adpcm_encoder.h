@@ -23,11 +23,6 @@
 // arithmetic, so the blocks are the same everywhere.
 namespace sorvik {
 
-// Flags (byte 1) of ordinary blocks that mark a loop: the block holding its first sample, and
-// the block holding its last sample.
-constexpr std::uint8_t kLoopStartFlag = 6;
-constexpr std::uint8_t kLoopEndFlag = 3;
-
 // Encodes samples[0], samples[stride], ..., samples[27 * stride] into `block` (16 bytes) with
 // `flag` in byte 1. `history` comes in as the decoder's history before the block and goes out as
 // the one after it. When `decoded` is not null, decoded[0] to decoded[27] receive the samples

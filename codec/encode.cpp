@@ -1,10 +1,10 @@
 #include "codec/encode.h"
 
 #include <algorithm>
-#include <cstring>
 
 #include "codec/adpcm.h"
 #include "codec/adpcm_encoder.h"
+#include "codec/loop_points.h"
 #include "codec/sound_headers.h"
 #include "common/byte_order.h"
 #include "common/heap_buffer.h"
@@ -15,7 +15,6 @@ namespace {
 // Frames read and encoded at a time: 2048 blocks per channel, 224 KiB of stereo PCM.
 constexpr std::size_t kBlocksPerPiece = 2048;
 constexpr std::size_t kFramesPerPiece = kBlocksPerPiece * kSamplesPerBlock;
-constexpr std::size_t kMaxNameBytes = kHeaderNameSize - 1;
 
 // The blocks that carry a loop's flags.
 struct LoopBlocks {
@@ -44,26 +43,13 @@ std::uint8_t FlagOf(std::uint64_t block, const std::optional<LoopBlocks>& loop) 
     return block == loop->last ? kLoopEndFlag : 0;
 }
 
-// The output name without its folder or extension, cut to the header's name field with room
-// for its ending zero.
+// The output name without its folder or extension.
 std::string ImageName(const std::string& outputName) {
     const std::size_t slash = outputName.find_last_of("/\\");
     std::string name = slash == std::string::npos ? outputName : outputName.substr(slash + 1);
     const std::size_t dot = name.rfind('.');
     if (dot != std::string::npos && dot > 0) name.resize(dot);
-    if (name.size() > kMaxNameBytes) name.resize(kMaxNameBytes);
     return name;
-}
-
-SoundHeaderBytes MakeImageHeader(std::uint16_t channels, std::uint32_t channelBytes,
-                                 std::uint32_t sampleRate, const std::string& name) {
-    SoundHeaderBytes header{};
-    std::memcpy(header.data(), channels == 1 ? kVagMagic : kSterMagic, 4);
-    StoreLe32(header.data() + kHeaderLeSizeOffset, channelBytes);
-    StoreBe32(header.data() + kHeaderBeSizeOffset, channelBytes);
-    StoreBe32(header.data() + kHeaderSampleRateOffset, sampleRate);
-    std::memcpy(header.data() + kHeaderNameOffset, name.data(), name.size());
-    return header;
 }
 
 // The buffers of one encoding, allocated before the output is started.
@@ -104,13 +90,10 @@ ResultCode EncodeBlocks(ByteSource& source, const WavInfo& info, std::uint64_t b
         for (std::size_t b = 0; b < blocks; ++b) {
             const std::uint8_t flag = FlagOf(done + b, loop);
             for (std::size_t c = 0; c < channels; ++c) {
-                EncodeAdpcmBlock(samples + b * kSamplesPerBlock * channels + c, channels, flag,
-                                 history[c],
-                                 buffers.adpcm.Data() + (b * channels + c) * kAdpcmBlockSize,
-                                 nullptr,
-                                 b + 1 < blocks
-                                     ? samples + (b + 1) * kSamplesPerBlock * channels + c
-                                     : nullptr);
+                EncodeAdpcmBlock(
+                    samples + b * kSamplesPerBlock * channels + c, channels, flag, history[c],
+                    buffers.adpcm.Data() + (b * channels + c) * kAdpcmBlockSize, nullptr,
+                    b + 1 < blocks ? samples + (b + 1) * kSamplesPerBlock * channels + c : nullptr);
             }
         }
         if (!file.Write(buffers.adpcm.Data(), blocks * channels * kAdpcmBlockSize)) {
@@ -140,8 +123,8 @@ ResultCode EncodeWavToImage(ByteSource& wav, OutputSink& sink, const std::string
     Buffers buffers;
     if (!buffers.Allocate(info.channels)) return ResultCode::OutOfMemory;
     const SoundHeaderBytes header =
-        MakeImageHeader(info.channels, static_cast<std::uint32_t>(channelBytes), info.sampleRate,
-                        ImageName(outputName));
+        MakeSoundImageHeader(info.channels, static_cast<std::uint32_t>(channelBytes),
+                             info.sampleRate, ImageName(outputName));
     return WriteOutput(sink, outputName, [&](OutputFile& file) {
         if (!file.Write(header.data(), header.size())) return ResultCode::WriteFailed;
         return EncodeBlocks(wav, info, blockCount, buffers, file);

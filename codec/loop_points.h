@@ -13,6 +13,9 @@ namespace sorvik {
 constexpr std::uint8_t kLoopEndBit = 1;
 constexpr std::uint8_t kLoopRepeatBit = 2;
 constexpr std::uint8_t kLoopStartBit = 4;
+// The flags sound tools write on a loop's first and last blocks.
+constexpr std::uint8_t kLoopStartFlag = kLoopStartBit | kLoopRepeatBit;  // 6
+constexpr std::uint8_t kLoopEndFlag = kLoopEndBit | kLoopRepeatBit;      // 3
 
 // A loop, in blocks of one channel: from the start of `firstBlock` to the end of `lastBlock`.
 struct LoopPoints {

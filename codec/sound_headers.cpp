@@ -1,5 +1,6 @@
 #include "codec/sound_headers.h"
 
+#include <algorithm>
 #include <cstring>
 #include <iterator>
 
@@ -25,6 +26,19 @@ std::optional<SoundImageHeader> ReadVagHeader(const SoundHeaderBytes& header) {
 
 std::optional<SoundImageHeader> ReadSterHeader(const SoundHeaderBytes& header) {
     return ReadImageHeader(header, kSterMagic, 2);
+}
+
+SoundHeaderBytes MakeSoundImageHeader(std::uint16_t channels, std::uint32_t channelBytes,
+                                      std::uint32_t sampleRate, const std::string& name) {
+    SoundHeaderBytes header{};
+    std::memcpy(header.data(), channels == 1 ? kVagMagic : kSterMagic, 4);
+    StoreLe32(header.data() + kHeaderLeSizeOffset, channelBytes);
+    StoreBe32(header.data() + kHeaderBeSizeOffset, channelBytes);
+    StoreBe32(header.data() + kHeaderSampleRateOffset, sampleRate);
+    // The name is zero-terminated within its field; the header starts zeroed.
+    std::memcpy(header.data() + kHeaderNameOffset, name.data(),
+                std::min(name.size(), kHeaderNameSize - 1));
+    return header;
 }
 
 void FillWavHeader(WavHeader& header, std::uint32_t dataSize, std::uint32_t sampleRate,
@@ -60,7 +74,8 @@ SmplChunk MakeSmplChunk(std::uint32_t firstSample, std::uint32_t lastSample,
     };
     SmplChunk chunk{};
     std::memcpy(chunk.data(), "smpl", 4);
-    for (std::size_t i = 0; i < std::size(fields); ++i) StoreLe32(chunk.data() + 4 + 4 * i, fields[i]);
+    for (std::size_t i = 0; i < std::size(fields); ++i)
+        StoreLe32(chunk.data() + 4 + 4 * i, fields[i]);
     return chunk;
 }
 

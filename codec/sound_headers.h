@@ -4,6 +4,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <optional>
+#include <string>
 
 // The 48-byte header of a sound image and the 44-byte header of a PCM WAV file.
 //
@@ -44,6 +45,12 @@ struct SoundImageHeader {
 std::optional<SoundImageHeader> ReadVagHeader(const SoundHeaderBytes& header);
 // The same for a stereo image ("STER"); the data size counts both channels.
 std::optional<SoundImageHeader> ReadSterHeader(const SoundHeaderBytes& header);
+
+// The header of a sound image: "VAGp" for 1 channel, "STER" for 2; `channelBytes` (the data of
+// one channel) in both size fields; `sampleRate`; `name` cut to 15 bytes and ended by a zero.
+// Every other byte is 0.
+SoundHeaderBytes MakeSoundImageHeader(std::uint16_t channels, std::uint32_t channelBytes,
+                                      std::uint32_t sampleRate, const std::string& name);
 
 // Fills all 44 bytes of a WAV header for 16-bit PCM data of `dataSize` bytes in `channels`
 // channels, followed by `trailingBytes` of further chunks that the RIFF size counts.

@@ -1,7 +1,6 @@
 #include "sfs/archive_images.h"
 
 #include <algorithm>
-#include <cstring>
 
 #include "codec/adpcm.h"
 #include "codec/convert.h"
@@ -24,20 +23,6 @@ ResultCode FindImageHeader(ByteSource& archive, std::uint64_t& offset, const cha
 
 // Raw images are copied through a buffer of at most this size.
 constexpr std::size_t kCopyPieceSize = 1024 * 1024;
-
-// The header a raw effect gets: "VAGp", its size (little-endian at 4, big-endian at 12), the rate
-// and its name.
-SoundHeaderBytes MakeEffectVagHeader(std::uint32_t dataBytes, const std::string& stem) {
-    SoundHeaderBytes header{};
-    std::memcpy(header.data(), kVagMagic, 4);
-    StoreLe32(header.data() + kHeaderLeSizeOffset, dataBytes);
-    StoreBe32(header.data() + kHeaderBeSizeOffset, dataBytes);
-    StoreBe32(header.data() + kHeaderSampleRateOffset, kEffectSampleRate);
-    // The name is zero-terminated within its field; the header starts zeroed.
-    std::memcpy(header.data() + kHeaderNameOffset, stem.data(),
-                std::min(stem.size(), kHeaderNameSize - 1));
-    return header;
-}
 
 }  // namespace
 
@@ -84,7 +69,7 @@ ResultCode RawImages::WriteEffect(ByteSource& source, std::uint64_t offset,
                                   OutputSink& sink, const std::string& name) const {
     const std::uint64_t dataBytes = blockCount * kAdpcmBlockSize;
     const SoundHeaderBytes header =
-        MakeEffectVagHeader(static_cast<std::uint32_t>(dataBytes), stem);
+        MakeSoundImageHeader(1, static_cast<std::uint32_t>(dataBytes), kEffectSampleRate, stem);
     return WriteOutput(sink, name, [&](OutputFile& file) {
         if (!file.Write(header.data(), header.size())) return ResultCode::WriteFailed;
         return CopyRange(source, offset, dataBytes, file);
