@@ -116,6 +116,9 @@ std::uint64_t ProcessNumber();
 // instead of ending the process (POSIX signals it otherwise).
 void PrepareProcess();
 
+// How many processors this process may run on: 1 when the system cannot tell.
+unsigned ProcessorCount();
+
 // --- Directory search --------------------------------------------------------------------------
 
 // Lists the names (without folders) that match `pattern`, whose last component may hold '*' and

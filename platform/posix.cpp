@@ -4,6 +4,9 @@
 #include <errno.h>
 #include <fcntl.h>
 #include <fnmatch.h>
+#ifdef __linux__
+#include <sched.h>
+#endif
 #include <signal.h>
 #include <strings.h>
 #include <sys/stat.h>
@@ -216,6 +219,18 @@ bool RemoveFileIn(FolderId folder, const char* name) {
 std::uint64_t ProcessNumber() { return static_cast<std::uint64_t>(::getpid()); }
 
 void PrepareProcess() { ::signal(SIGXFSZ, SIG_IGN); }
+
+unsigned ProcessorCount() {
+#ifdef __linux__
+    // Only those the process is allowed on (a container or `taskset` may limit them).
+    cpu_set_t allowed;
+    if (::sched_getaffinity(0, sizeof allowed, &allowed) == 0) {
+        return static_cast<unsigned>(std::max(1, CPU_COUNT(&allowed)));
+    }
+#endif
+    const long online = ::sysconf(_SC_NPROCESSORS_ONLN);
+    return online > 1 ? static_cast<unsigned>(online) : 1;
+}
 
 namespace {
 

@@ -396,6 +396,15 @@ std::uint64_t ProcessNumber() { return ::GetCurrentProcessId(); }
 // Windows ends no process for writing past a size limit: a failed write is reported as such.
 void PrepareProcess() {}
 
+unsigned ProcessorCount() {
+    DWORD_PTR process = 0;
+    DWORD_PTR system = 0;
+    if (::GetProcessAffinityMask(::GetCurrentProcess(), &process, &system) == FALSE) return 1;
+    unsigned count = 0;
+    for (; process != 0; process &= process - 1) ++count;
+    return count > 0 ? count : 1;
+}
+
 namespace {
 
 bool IsDotEntry(const char* name) {
