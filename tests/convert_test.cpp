@@ -91,16 +91,38 @@ TEST(ConvertLooseImage, WritesExactlyWhatIsDeclaredAndHeldOrNothing) {
     }
 }
 
+// `adpcm` repeated until it holds `blocks` blocks.
+Bytes Repeated(const Bytes& adpcm, std::size_t blocks) {
+    Bytes repeated;
+    while (repeated.size() < blocks * kBlockBytes)
+        repeated.insert(repeated.end(), adpcm.begin(), adpcm.end());
+    return Prefix(repeated, blocks * kBlockBytes);
+}
+
 TEST(ConvertLooseImage, AFailedWriteCommitOrReadLeavesNothing) {
-    const Bytes mono = MonoImage(40000);  // 2.2 MB of PCM: several buffer-fulls
-    const Bytes stereo = StereoImage(20000);
+    // 4.5 MB of PCM each, five pieces or more: long enough to be written on a second thread
+    // where the machine has two processors, so a write fails while the next piece decodes.
+    const Bytes low = EncodeAdpcm(Sine(440, 2000 * 28 / 32000.0, 32000, 9000), false);
+    const Bytes high = EncodeAdpcm(Sine(660, 2000 * 28 / 32000.0, 32000, 30000), false);
+    const Bytes mono = MakeVagImage(Repeated(low, 80000), 32000, "tone", false);
+    const Bytes stereo =
+        MakeSterImage(Repeated(low, 40000), Repeated(high, 40000), 32000, "pair", false);
     for (const Bytes* image : {&mono, &stereo}) {
         MemorySource whole(image->data(), image->size());
-        for (int write = 1; write <= 4; ++write) {  // the header, then three buffer-fulls
+        for (int write = 0; write <= 6; ++write) {  // none, the header, then five pieces
+            CutSource counting(whole, UINT64_MAX);
             MemorySink sink;
             sink.failAtWrite = write;
-            EXPECT_EQ(Convert(whole, sink), ResultCode::WriteFailed) << write;
+            if (write == 0) {
+                EXPECT_EQ(Convert(counting, sink), ResultCode::Ok);
+                EXPECT_TRUE(sink.files["out.WAV"] == reference::ExpectedWav(*image));
+                continue;
+            }
+            EXPECT_EQ(Convert(counting, sink), ResultCode::WriteFailed) << write;
             EXPECT_TRUE(sink.files.empty()) << write;
+            // Decoding stops within a piece of the failed write (a piece takes 256 KiB of ADPCM
+            // at most), and nothing is left waiting or running.
+            EXPECT_LE(counting.bytesRead, 48 + (write + 1) * 256 * 1024u) << write;
         }
         MemorySink refusing;
         refusing.failCommit = true;
