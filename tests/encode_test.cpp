@@ -178,7 +178,7 @@ TEST(EncodeWavToImage, RefusesOtherFormatsByNameAndDamagedFilesWithoutWriting) {
         {cut(good.size() - 60), ""},       // the data chunk cut short
         {cut(30), ""},                     // the "fmt " chunk cut short
         {patched(16, 0xFFFFFF00), ""},     // a "fmt " chunk larger than the file
-        {patched(16, 14), ""},             // a "fmt " chunk too short (the data is then lost)
+        {patched(16, 15), ""},             // a "fmt " chunk a byte short (the data is then lost)
         {patched(22, 0), ""},              // 0 channels
         {patched(8, 0x45564157 + 1), ""},  // not "WAVE"
         {Bytes{'R', 'I', 'F', 'F'}, ""},

@@ -273,6 +273,13 @@ TEST(Rebuild, WhatDoesNotFitIsRefusedAndNothingIsWritten) {
     const Rebuilt rebuilt = Rebuild(archive, image, folder, out);
     EXPECT_EQ(rebuilt.refusals.lines, reasons);
     EXPECT_FALSE(out.committed);
+    for (const auto& [name, wav] : cases) {  // each refusal alone is enough
+        Files one = original;
+        one[name] = wav;
+        DiffSink alone(archive);
+        EXPECT_EQ(Rebuild(archive, image, one, alone).refusals.lines.size(), 1u) << name;
+        EXPECT_FALSE(alone.committed) << name;
+    }
 }
 
 }  // namespace
