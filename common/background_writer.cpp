@@ -14,16 +14,16 @@ namespace {
 // the cache of the processor that wrote them to the file, shared with the processor that decoded
 // them, each line must be taken back from here when the decoder next writes to it, which made
 // decoding twice as slow on a 2-core machine; written back to memory, the lines come in ahead
-// of the decoder's writes.
-void EvictFromCaches(const void* bytes, std::size_t byteCount) {
+// of the decoder's writes. Where there is no way to do it, nothing writes behind (kAvailable).
+void EvictFromCaches([[maybe_unused]] const void* bytes, [[maybe_unused]] std::size_t byteCount) {
+#if defined(__SSE2__) || defined(_M_X64) || defined(_M_IX86)
     constexpr std::uintptr_t kLineBytes = 64;
     const auto first = reinterpret_cast<std::uintptr_t>(bytes) & ~(kLineBytes - 1);
     const auto end = reinterpret_cast<std::uintptr_t>(bytes) + byteCount;
     for (std::uintptr_t line = first; line < end; line += kLineBytes) {
-#if defined(__SSE2__) || defined(_M_X64) || defined(_M_IX86)
         _mm_clflush(reinterpret_cast<const void*>(line));
-#endif
     }
+#endif
 }
 
 }  // namespace
