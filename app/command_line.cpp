@@ -52,6 +52,10 @@ ParseResult ApplyShortOption(const char* argument, RunSettings& settings) {
             if (!StandsAlone(rest)) return ParseResult::BadOption;
             settings.rebuild = true;
             return ParseResult::Run;
+        case 'y':
+            if (!StandsAlone(rest)) return ParseResult::BadOption;
+            settings.replaceExisting = true;
+            return ParseResult::Run;
         case 'h':
         case '?':
             return ParseResult::Help;

@@ -6,6 +6,7 @@
 #include "app/help.h"
 #include "app/listing_reporter.h"
 #include "app/run_settings.h"
+#include "app/sink_notes.h"
 #include "codec/batch.h"
 #include "common/folder_sink.h"
 #include "common/path_helpers.h"
@@ -68,6 +69,7 @@ bool Rebuild(const RunSettings& settings, OutputSink& sink) {
         console::Print("Can't read %s.\n\n", settings.inputPath.c_str());
         return false;
     }
+    sink.ProtectInput(archive.Identity());
     console::Print("rebuilding: %s\n", settings.inputPath.c_str());
     const sfs::FilesIn folder(settings.outputDir);
     RebuildReporter reporter;
@@ -127,9 +129,19 @@ std::string BadPathProblem(const std::string& path) {
     return "can't make a full path of " + path + ": the current folder can't be read";
 }
 
+// What the run does with files that stand at its outputs' names: decoding replaces what an
+// earlier run wrote; encoding and rebuilding keep the user's files unless -y says otherwise.
+ExistingFiles ExistingFilesFor(const RunSettings& settings) {
+    if (settings.replaceExisting) return ExistingFiles::ReplaceAndTell;
+    const bool encoding = HasExtension(settings.inputPath, "WAV");
+    return encoding || settings.rebuild ? ExistingFiles::Keep : ExistingFiles::Replace;
+}
+
 int ConvertInto(const RunSettings& settings) {
     bool done = false;
     FolderSink destination(settings.outputDir);
+    ConsoleSinkNotes notes;
+    destination.HandleExistingFiles(ExistingFilesFor(settings), &notes);
     if (destination.IsOpen()) {
         console::Print("\rdestination:\n\t%s\n\n", settings.outputDir.c_str());
         done = Convert(settings, destination);

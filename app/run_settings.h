@@ -24,6 +24,7 @@ struct RunSettings {
     bool decode = true;     // false after -x: write raw sound images
     bool list = false;      // -l: list the sounds, write nothing
     bool rebuild = false;   // -r: rebuild the archive from the destination's sounds
+    bool replaceExisting = false;  // -y: encodes and a rebuilt archive replace existing files
     WavOptions wav;         // -loop, -loops N
     SectionMask sections = Section::kAll;
     FailurePolicy onFailure = FailurePolicy::StopAtFirst;  // KeepGoing after -k

@@ -66,6 +66,13 @@ namespace {
 template <typename Convert>
 bool ConvertMatches(const std::string& pattern, const char* extension, OutputSink& sink,
                     Reporter& reporter, FailurePolicy policy, Convert convert) {
+    // Every input of the batch is known before the first output takes a name, so that none of
+    // them is replaced under another name.
+    const std::string folderPrefix = pattern.substr(0, FileNamePart(pattern));
+    FileFinder inputs(pattern.c_str());
+    for (bool more = inputs.HasMatch(); more; more = inputs.Next()) {
+        sink.ProtectInput(FileSource((folderPrefix + inputs.Name()).c_str()).Identity());
+    }
     return ForEachMatch(
         pattern, reporter, policy, [&](const std::string& path, const std::string& name) {
             FileSource source(path.c_str());

@@ -21,6 +21,9 @@ class ByteSource {
     // is shorter, or shrank since it was opened) or the read failed.
     virtual bool ReadAt(std::uint64_t offset, void* bytes, std::size_t byteCount) = 0;
 
+    // What the source is on disk, whatever name it was opened by; nullopt when it is no file.
+    virtual std::optional<platform::FileIdentity> Identity() const { return std::nullopt; }
+
     // True when [offset, offset + byteCount) lies within Size().
     bool Holds(std::uint64_t offset, std::uint64_t byteCount) const {
         return offset <= Size() && byteCount <= Size() - offset;
@@ -29,14 +32,19 @@ class ByteSource {
 
 class MemorySource final : public ByteSource {
   public:
-    MemorySource(const std::uint8_t* data, std::size_t size) : data_(data), size_(size) {}
+    // `identity`: the file the bytes stand for, when they stand for one.
+    MemorySource(const std::uint8_t* data, std::size_t size,
+                 std::optional<platform::FileIdentity> identity = std::nullopt)
+        : data_(data), size_(size), identity_(identity) {}
 
     std::uint64_t Size() const override { return size_; }
     bool ReadAt(std::uint64_t offset, void* bytes, std::size_t byteCount) override;
+    std::optional<platform::FileIdentity> Identity() const override { return identity_; }
 
   private:
     const std::uint8_t* data_;
     std::size_t size_;
+    std::optional<platform::FileIdentity> identity_;
 };
 
 // A regular file, opened for reading when constructed (see platform::OpenForReading).
@@ -47,6 +55,7 @@ class FileSource final : public ByteSource {
     bool IsOpen() const { return file_.IsOpen(); }
     std::uint64_t Size() const override { return size_; }
     bool ReadAt(std::uint64_t offset, void* bytes, std::size_t byteCount) override;
+    std::optional<platform::FileIdentity> Identity() const override { return file_.Identity(); }
 
   private:
     FileHandle file_;

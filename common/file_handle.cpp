@@ -40,6 +40,11 @@ std::optional<std::uint64_t> FileHandle::Size() const {
     return platform::FileSize(file_);
 }
 
+std::optional<platform::FileIdentity> FileHandle::Identity() const {
+    if (!IsOpen()) return std::nullopt;
+    return platform::IdentityOf(file_);
+}
+
 bool FileHandle::Close() {
     if (!IsOpen()) return false;
     return platform::CloseFile(Release());

@@ -34,6 +34,7 @@ class FileHandle {
     // Writes at `offset`; the position stays.
     bool WriteAt(std::uint64_t offset, const void* bytes, std::size_t byteCount);
     std::optional<std::uint64_t> Size() const;
+    std::optional<platform::FileIdentity> Identity() const;
 
     // Closes the file; true when it was open and closed cleanly (for outputs a failed close can
     // mean lost data). The handle is invalid afterwards.

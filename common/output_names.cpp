@@ -36,12 +36,14 @@ std::string MakeSafeFileName(const std::string& name) {
     return safe;
 }
 
-std::string OutputNameRegistry::Key(const std::string& name) {
+OutputNameRegistry::OutputNameRegistry() : foldsCase_(platform::kCaseInsensitiveNames) {}
+
+std::string OutputNameRegistry::Key(const std::string& name) const {
     std::string key = name;
     if (platform::kIgnoresTrailingDotsAndBlanks) {
         while (!key.empty() && (key.back() == '.' || key.back() == ' ')) key.pop_back();
     }
-    if (platform::kCaseInsensitiveNames) {
+    if (foldsCase_) {
         for (char& character : key) {
             if (character >= 'A' && character <= 'Z') character = static_cast<char>(character + 32);
         }

@@ -59,6 +59,16 @@ bool IsDirectory(const std::string& path);
 // True when both paths name one existing file (through links, or another name of it).
 bool IsSameFile(const std::string& first, const std::string& second);
 
+// What a file is, whatever names or links lead to it: its device and inode (POSIX), or its
+// volume and file index (Windows).
+struct FileIdentity {
+    std::uint64_t volume = 0;
+    std::uint64_t index = 0;
+    bool operator==(const FileIdentity& other) const {
+        return volume == other.volume && index == other.index;
+    }
+};
+
 enum class CreateDirResult { Created, AlreadyExists, ParentMissing, Failed };
 // Creates one directory; its parent must exist.
 CreateDirResult CreateDir(const std::string& path);
@@ -81,6 +91,7 @@ bool WriteAll(FileId file, const void* buffer, std::size_t byteCount);
 // Writes all `byteCount` bytes at `offset` without moving the file's position.
 bool WriteAllAt(FileId file, std::uint64_t offset, const void* buffer, std::size_t byteCount);
 std::optional<std::uint64_t> FileSize(FileId file);
+std::optional<FileIdentity> IdentityOf(FileId file);
 bool CloseFile(FileId file);
 
 // --- Destination folders -------------------------------------------------------------------------
@@ -101,8 +112,19 @@ FileId CreateNewFileIn(FolderId folder, const char* name);
 // Puts the complete file `temporaryName` in place of `finalName` in one step. Whatever stood at
 // `finalName` (a file, a symbolic link or one of several hard links) loses that name and is
 // otherwise untouched. False, with both names left as they were, when `finalName` is a folder,
-// FIFO, device or other special file, or when the system refuses.
-bool ReplaceFileIn(FolderId folder, const char* temporaryName, const char* finalName);
+// FIFO, device or other special file, or when the system refuses; and, unless
+// `replaceExisting`, when anything stands at `finalName` at the moment of the rename.
+bool ReplaceFileIn(FolderId folder, const char* temporaryName, const char* finalName,
+                   bool replaceExisting = true);
+
+// What stands at `name` in `folder`, a link taken as itself: the name it is stored under and its
+// identity; nullopt when nothing does. Where `foldsCase`, the stored name may differ from `name`
+// in letter case; otherwise it is `name`.
+struct StoredFile {
+    std::string name;
+    FileIdentity identity;
+};
+std::optional<StoredFile> FindStoredFile(FolderId folder, const char* name, bool foldsCase);
 
 // Removes the file `name` from `folder`.
 bool RemoveFileIn(FolderId folder, const char* name);

@@ -185,6 +185,21 @@ std::optional<std::uint64_t> FileSize(FileId file) {
     return static_cast<std::uint64_t>(status.st_size);
 }
 
+namespace {
+
+FileIdentity IdentityIn(const struct stat& status) {
+    return FileIdentity{static_cast<std::uint64_t>(status.st_dev),
+                        static_cast<std::uint64_t>(status.st_ino)};
+}
+
+}  // namespace
+
+std::optional<FileIdentity> IdentityOf(FileId file) {
+    struct stat status;
+    if (::fstat(static_cast<int>(file), &status) != 0) return std::nullopt;
+    return IdentityIn(status);
+}
+
 bool CloseFile(FileId file) { return ::close(static_cast<int>(file)) == 0; }
 
 FolderId OpenFolder(const char* path) {
@@ -202,14 +217,63 @@ FileId CreateNewFileIn(FolderId folder, const char* name) {
     return descriptor < 0 ? kInvalidFile : descriptor;
 }
 
-bool ReplaceFileIn(FolderId folder, const char* temporaryName, const char* finalName) {
+namespace {
+
+// Renames `from` to `to` in `directory` unless something stands at `to` then: in one step where
+// the system can; where it cannot, by a new link (which refuses an existing name too) and, on file
+// systems without links, by a look just before the rename.
+bool RenameIfFree(int directory, const char* from, const char* to) {
+#if defined(__linux__) && defined(RENAME_NOREPLACE)
+    if (::renameat2(directory, from, directory, to, RENAME_NOREPLACE) == 0) return true;
+    if (errno != EINVAL && errno != ENOSYS) return false;
+#elif defined(__APPLE__)
+    if (::renameatx_np(directory, from, directory, to, RENAME_EXCL) == 0) return true;
+    if (errno != ENOTSUP) return false;
+#endif
+    if (::linkat(directory, from, directory, to, 0) == 0) return ::unlinkat(directory, from, 0) == 0;
+    if (errno != EPERM && errno != ENOTSUP && errno != EOPNOTSUPP) return false;
+    struct stat status;
+    if (::fstatat(directory, to, &status, AT_SYMLINK_NOFOLLOW) == 0 || errno != ENOENT) {
+        return false;
+    }
+    return ::renameat(directory, from, directory, to) == 0;
+}
+
+}  // namespace
+
+bool ReplaceFileIn(FolderId folder, const char* temporaryName, const char* finalName,
+                   bool replaceExisting) {
     const int directory = static_cast<int>(folder);
+    if (!replaceExisting) return RenameIfFree(directory, temporaryName, finalName);
     struct stat status;
     if (::fstatat(directory, finalName, &status, AT_SYMLINK_NOFOLLOW) == 0 &&
         !S_ISREG(status.st_mode) && !S_ISLNK(status.st_mode)) {
         return false;
     }
     return ::renameat(directory, temporaryName, directory, finalName) == 0;
+}
+
+std::optional<StoredFile> FindStoredFile(FolderId folder, const char* name, bool foldsCase) {
+    const int directory = static_cast<int>(folder);
+    struct stat status;
+    if (::fstatat(directory, name, &status, AT_SYMLINK_NOFOLLOW) != 0) return std::nullopt;
+    StoredFile stored{name, IdentityIn(status)};
+    if (!foldsCase) return stored;
+    // The name as the folder lists it: the entry of the same file whose name matches in any case.
+    const int listing = ::openat(directory, ".", O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+    DIR* entries = listing < 0 ? nullptr : ::fdopendir(listing);
+    if (entries == nullptr) {
+        if (listing >= 0) ::close(listing);
+        return stored;
+    }
+    while (const dirent* entry = ::readdir(entries)) {
+        if (::strcasecmp(entry->d_name, name) == 0 && entry->d_ino == status.st_ino) {
+            stored.name = entry->d_name;
+            break;
+        }
+    }
+    ::closedir(entries);
+    return stored;
 }
 
 bool RemoveFileIn(FolderId folder, const char* name) {

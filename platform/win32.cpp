@@ -271,6 +271,20 @@ std::optional<std::uint64_t> FileSize(FileId file) {
     return static_cast<std::uint64_t>(size.QuadPart);
 }
 
+namespace {
+
+std::optional<FileIdentity> IdentityOfHandle(HANDLE file) {
+    BY_HANDLE_FILE_INFORMATION information;
+    if (::GetFileInformationByHandle(file, &information) == 0) return std::nullopt;
+    return FileIdentity{information.dwVolumeSerialNumber,
+                        (std::uint64_t{information.nFileIndexHigh} << 32) |
+                            information.nFileIndexLow};
+}
+
+}  // namespace
+
+std::optional<FileIdentity> IdentityOf(FileId file) { return IdentityOfHandle(ToHandle(file)); }
+
 bool CloseFile(FileId file) { return ::CloseHandle(ToHandle(file)) != FALSE; }
 
 namespace {
@@ -370,7 +384,8 @@ FileId CreateNewFileIn(FolderId folder, const char* name) {
     return reinterpret_cast<FileId>(file.Release());
 }
 
-bool ReplaceFileIn(FolderId folder, const char* temporaryName, const char* finalName) {
+bool ReplaceFileIn(FolderId folder, const char* temporaryName, const char* finalName,
+                   bool replaceExisting) {
     const std::optional<std::string> from = PathIn(folder, temporaryName);
     const std::optional<std::string> to = PathIn(folder, finalName);
     if (!from || !to || IsReservedFileName(finalName)) return false;
@@ -383,7 +398,26 @@ bool ReplaceFileIn(FolderId folder, const char* temporaryName, const char* final
     }
     // A rename within one folder: whatever stood at the final name, a link included, loses the
     // name and is never written through.
-    return ::MoveFileExA(from->c_str(), to->c_str(), MOVEFILE_REPLACE_EXISTING) != FALSE;
+    return ::MoveFileExA(from->c_str(), to->c_str(),
+                         replaceExisting ? MOVEFILE_REPLACE_EXISTING : 0) != FALSE;
+}
+
+std::optional<StoredFile> FindStoredFile(FolderId folder, const char* name, bool) {
+    const std::optional<std::string> path = PathIn(folder, name);
+    if (!path || IsReservedFileName(name)) return std::nullopt;
+    WIN32_FIND_DATAA found;
+    const HANDLE search = ::FindFirstFileA(path->c_str(), &found);
+    if (search == INVALID_HANDLE_VALUE) return std::nullopt;
+    ::FindClose(search);
+    // A link is opened as itself, never followed.
+    OwnedHandle file(::CreateFileA(path->c_str(), 0,
+                                   FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                   OPEN_EXISTING,
+                                   FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT,
+                                   nullptr));
+    const std::optional<FileIdentity> identity =
+        file.IsOpen() ? IdentityOfHandle(file.Get()) : std::nullopt;
+    return StoredFile{found.cFileName, identity.value_or(FileIdentity{})};
 }
 
 bool RemoveFileIn(FolderId folder, const char* name) {

@@ -71,6 +71,14 @@ ResultCode SfsExtractor::ExtractAll(ByteSource& archive, const std::string& arch
     sink_.Claim(archiveName);
     sink_.Claim(kSeIndexName);
     sink_.Claim(kVoiceIndexName);
+    // Whatever an entry is named, and whatever case or link the files were found by, no output
+    // takes the place of a file this run reads.
+    sink_.ProtectInput(archive.Identity());
+    for (const char* indexName : {kSeIndexName, kVoiceIndexName}) {
+        if (const std::unique_ptr<ByteSource> index = indexFiles.Open(indexName)) {
+            sink_.ProtectInput(index->Identity());
+        }
+    }
     for (const ArchiveSection section : {ArchiveSection::Effects, ArchiveSection::Bgm,
                                          ArchiveSection::SeBank, ArchiveSection::VoiceBank}) {
         if (!IsSelected(sections_, section)) continue;

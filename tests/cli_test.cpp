@@ -351,7 +351,8 @@ TEST(CommandLine, RebuildsAnArchiveOnlyWhenEverySoundFitsAndNeverOverItself) {
 
 #if !defined(_WIN32)
 
-// Links at output names are replaced as names, never written through.
+// Links at output names are replaced as names, never written through; no output takes the place
+// of a file the run reads, under any name or link.
 TEST(FileSystem, LinksAtOutputNamesAreReplacedNotWrittenThrough) {
     Scene scene;
     const fs::path in = scene.root.Path() / "in";
@@ -359,12 +360,33 @@ TEST(FileSystem, LinksAtOutputNamesAreReplacedNotWrittenThrough) {
     scene.Put("outside.WAV", outside);
     fs::create_hard_link(in / "a.vag", in / "a.WAV");
     fs::create_symlink(scene.root.Path() / "outside.WAV", in / "b.b.WAV");
-    const RunResult run = scene.Run({"in|*.vag"});
-    EXPECT_EQ(run.exitCode, 0);
-    EXPECT_TRUE(scene.Read("in/a.vag") == Mono());
+    const RunResult run = scene.Run({"-k", "in|*.vag"});
+    EXPECT_EQ(run.exitCode, 1);
+    EXPECT_EQ(run.errorOutput, "sorvik: a.WAV is read by this run: it is not replaced\n");
+    EXPECT_TRUE(scene.Read("in/a.vag") == Mono() && scene.Read("in/a.WAV") == Mono());
     EXPECT_TRUE(scene.Read("outside.WAV") == outside);
-    EXPECT_TRUE(scene.Read("in/a.WAV") == reference::ExpectedWav(Mono()));
+    EXPECT_TRUE(scene.Read("in/b.b.WAV") == reference::ExpectedWav(Stereo()));
     EXPECT_FALSE(fs::is_symlink(in / "b.b.WAV"));
+}
+
+// An archive reached through a link, and index files in lower case, are the run's own inputs:
+// bank entries named like them are refused, and the files stay as they were.
+TEST(FileSystem, AnExtractionNeverReplacesItsOwnArchiveOrIndex) {
+    Scene scene;
+    ArchiveContents contents = MakeArchiveContents();
+    contents.seBank.entries[1] = MakeBankEntry("GAME.SFS", contents.seBank.entries[1].image);
+    contents.seBank.entries[2] = MakeBankEntry("lmvvoice.000", contents.seBank.entries[2].image);
+    const fs::path in = scene.root.Path() / "in";
+    WriteArchive(contents, in, "GAME.SFS");
+    fs::create_symlink("GAME.SFS", in / "SOUND.SFS");
+    fs::rename(in / "LMVVOICE.000", in / "lmvvoice.000");
+    const Bytes archive = scene.Read("in/GAME.SFS"), index = scene.Read("in/lmvvoice.000");
+    const RunResult run = scene.Run({"-x", "-k", "in|SOUND.SFS"});
+    EXPECT_EQ(run.exitCode, 1);
+    EXPECT_EQ(run.errorOutput, "sorvik: GAME.SFS is read by this run: it is not replaced\n"
+                               "sorvik: lmvvoice.000 is read by this run: it is not replaced\n");
+    EXPECT_TRUE(scene.Read("in/GAME.SFS") == archive && scene.Read("in/lmvvoice.000") == index);
+    EXPECT_TRUE(fs::exists(in / "V_0003.VAG"));  // the voices were read from their own index
 }
 
 TEST(FileSystem, AFileSizeLimitIsAWriteFailureThatLeavesNothing) {

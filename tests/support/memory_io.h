@@ -24,11 +24,24 @@ class MemorySink final : public OutputSink {
     bool failCommit = false;             // every Commit fails
     int started = 0;                     // outputs created, committed or not
     int createLimit = -1;                // Create fails once this many were created (-1: never)
+    bool foldsCase = false;              // names that differ in case are one file, as on FAT
+    std::map<std::string, platform::FileIdentity> identities;  // of files, by name ({} if none)
 
+    MemorySink() = default;
+    explicit MemorySink(bool folds) : foldsCase(folds) { FoldCase(folds); }
     std::unique_ptr<OutputFile> Create(const std::string& name) override {
-        if (createLimit >= 0 && started >= createLimit) return nullptr;
+        if ((createLimit >= 0 && started >= createLimit) || !MayCreate(name)) return nullptr;
         ++started;
         return std::make_unique<File>(*this, name);
+    }
+    std::optional<platform::StoredFile> Find(const std::string& name) const override {
+        for (const auto& [stored, bytes] : files) {
+            if (stored == name || (foldsCase && platform::CompareNoCase(stored.c_str(), name.c_str()) == 0)) {
+                const auto identity = identities.find(stored);
+                return platform::StoredFile{stored, identity == identities.end() ? platform::FileIdentity{} : identity->second};
+            }
+        }
+        return std::nullopt;
     }
 
   private:
@@ -47,9 +60,13 @@ class MemorySink final : public OutputSink {
             return true;
         }
         bool Commit() override {
-            if (sink_.failCommit) return false;
-            sink_.files[name_] = std::move(bytes_);
-            return true;
+            return !sink_.failCommit && sink_.TakeName(name_, [this](bool replace) {
+                       const auto stored = sink_.Find(name_);
+                       if (stored && !replace) return false;
+                       if (stored) sink_.files.erase(stored->name);
+                       sink_.files[name_] = std::move(bytes_);
+                       return true;
+                   });
         }
 
       private:
