@@ -36,6 +36,7 @@ void Extract(const ArchiveContents& contents, bool decode, Extraction& run,
     const ArchiveImage image = LayOutArchive(contents);
     SparseSource sparse(image);
     CutSource archive(sparse, UINT64_MAX);  // counts what is read
+    archive.identity = platform::FileIdentity{7, 1};
     const sfs::RawImages raw;
     const sfs::DecodedImages decoded;
     sfs::SfsExtractor extractor(decode ? static_cast<const sfs::ImageOutput&>(decoded) : raw,
@@ -130,6 +131,28 @@ TEST(Archive, NamesFromTheArchiveStayBareAndNeverRepeat) {
                              "twin_2.VAG", "ENTRY00001.VAG", "BGM01.VAG"}) {
         EXPECT_EQ(run.sink.files.count(name), 1u) << name;
     }
+}
+
+// A destination that folds case: names that differ in case alone are one file there. No output
+// takes the place of the archive being read, nor of a file that no run wrote.
+TEST(Archive, ACaseBlindDestinationKeepsTheArchiveAndTheUsersFiles) {
+    ArchiveContents contents = MakeArchiveContents();
+    contents.seBank.entries[0].SetName("GAME.SFS");
+    contents.seBank.entries[3].SetName("twin.VAG");
+    contents.seBank.entries[4].SetName("TWIN.vag");
+    Extraction run;
+    run.sink.FoldsCase();
+    run.sink.files = {{"GAME.SFS", {1}}, {"se_001.vag", {2}}};
+    run.sink.identities["GAME.SFS"] = platform::FileIdentity{7, 1};
+    RecordingNotes notes;
+    run.sink.HandleExistingFiles(ExistingFiles::Replace, &notes);
+    Extract(contents, false, run, Section::kSe, FailurePolicy::KeepGoing);
+    EXPECT_EQ(notes.lines, (Names{"input GAME.SFS", "se_001.vag apart SE_001_2.VAG"}));
+    EXPECT_EQ(run.failuresPassed, 1u);
+    for (const char* name : {"SE_001_2.VAG", "twin.VAG", "TWIN_2.vag"}) {
+        EXPECT_EQ(run.sink.files.count(name), 1u) << name;
+    }
+    EXPECT_TRUE(run.sink.files["GAME.SFS"] == Bytes{1} && run.sink.files["se_001.vag"] == Bytes{2});
 }
 
 TEST(Archive, DamageStopsAtTheFirstFailureOrIsGonePastWhenAsked) {

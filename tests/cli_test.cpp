@@ -146,6 +146,11 @@ TEST(CommandLine, TranscriptsStatusesAndFiles) {
                        {"in/c.vag", "out/a.WAV", "out/b.b.WAV"}, "", prepare};
     };
     const std::string longName(300, 'n'), tooLong = "sorvik: path too long for Windows: ";
+    const auto userImage = [](Scene& scene) {  // an encode meets the user's own image
+        scene.Put("in/t.wav", WavOf(Mono()));
+        fs::create_directory(scene.root.Path() / "out");
+        scene.Put("out/t.VAG", {5});
+    };
     Bytes otherMagic = Mono(), sizeZero = Mono();
     otherMagic[3] = 'i';
     std::fill(sizeZero.begin() + 12, sizeZero.begin() + 16, 0);
@@ -168,6 +173,11 @@ TEST(CommandLine, TranscriptsStatusesAndFiles) {
         {{"in|t.wav", "out"}, Started("out|") + "encoding file(s):\n\r\t1\rt.wav: 8-bit PCM is not "
          "encoded (16-bit PCM only).\n\n\nfinished!\n", 1, {"in/t.wav"}, "",
          put("in/t.wav", WavOf(Mono(), 8))},
+        {{"in|t.wav", "out"}, Started("out|") + "encoding file(s):\n\r\t1\rCan't write t.VAG.\n\n\n"
+         "finished!\n", 1, {"in/t.wav", "out/t.VAG"}, "sorvik: t.VAG exists: give -y to replace it\n",
+         userImage},
+        {{"-y", "in|t.wav", "out"}, Started("out|") + "encoding file(s):\n\r\t1\nfinished!\n", 0,
+         {"in/t.wav", "out/t.VAG"}, "sorvik: replaced t.VAG\n", userImage},
         {{"-loop", "-loops", "2", "in|a.vag", "out"}, Started("out|") + kDone, 0, {"out/a.WAV"}},
         {{"-loops", "0", "in|a.vag"}, usage, 2, {}, "sorvik: -loops needs a count from 1 to 9\n"},
         {{"in|a.vag", "-loops"}, usage, 2, {}, "sorvik: -loops needs a count from 1 to 9\n"},
@@ -214,7 +224,10 @@ TEST(CommandLine, TranscriptsStatusesAndFiles) {
         cases.push_back({{"in|*.vag", "out"}, batch + "\r\t2\r\t3\nfinished!\n", 0,
                          {"in/a.VAG", "out/a.WAV", "out/a_2.WAV", "out/b.b.WAV"}, "",
                          put("in/a.VAG", Mono(880))});
-    } else {  // paths whose full form does not fit Windows' 260 bytes
+    } else {  // a name in other letter case is the user's file; too long paths
+        cases.push_back({{"in|a.vag"}, Started("{IN}") + kDone, 0, {"in/a.wav", "in/a_2.WAV"},
+                         "sorvik: a.wav is kept (sorvik did not write it): the output is a_2.WAV\n",
+                         put("in/a.wav", {5})});
         cases.push_back({{"in|" + longName}, usage, 1, {}, tooLong + "in|" + longName + "\n"});
         cases.push_back({{"in|a.vag", longName}, "starting...\rCan't create " + longName +
                          "|.\n\n\nfinished!\n", 1, {}, tooLong + longName + "|\n"});
@@ -236,7 +249,7 @@ TEST(CommandLine, TranscriptsStatusesAndFiles) {
     }
     const RunResult help = Scene().Run({"--help"});
     EXPECT_EQ(help.exitCode, 0);
-    for (const char* line : {"\n  -x ", "\n  -tbgm ", "\n  -tse ", "\n  -tvoice ", "\n  -k ", "\n  -l ", "\n  -loop ", "\n  -loops N ", "\n  -r ",
+    for (const char* line : {"\n  -x ", "\n  -tbgm ", "\n  -tse ", "\n  -tvoice ", "\n  -k ", "\n  -l ", "\n  -loop ", "\n  -loops N ", "\n  -r ", "\n  -y ",
                              "\n  -h, -? ", "\n  --help ", "\n  --version ", " LMVVOICE.000 "}) {
         EXPECT_NE(help.output.find(line), std::string::npos) << line;
     }

@@ -27,8 +27,7 @@ class MemorySink final : public OutputSink {
     bool foldsCase = false;              // names that differ in case are one file, as on FAT
     std::map<std::string, platform::FileIdentity> identities;  // of files, by name ({} if none)
 
-    MemorySink() = default;
-    explicit MemorySink(bool folds) : foldsCase(folds) { FoldCase(folds); }
+    void FoldsCase() { foldsCase = true, FoldCase(true); }
     std::unique_ptr<OutputFile> Create(const std::string& name) override {
         if ((createLimit >= 0 && started >= createLimit) || !MayCreate(name)) return nullptr;
         ++started;
@@ -88,11 +87,25 @@ class CutSource final : public ByteSource {
         bytesRead += count;
         return offset + count <= readable_ && inner_.ReadAt(offset, bytes, count);
     }
+    std::optional<platform::FileIdentity> Identity() const override { return identity; }
     std::uint64_t bytesRead = 0;
+    std::optional<platform::FileIdentity> identity;  // of the file the source stands for
 
   private:
     ByteSource& inner_;
     std::uint64_t readable_;
+};
+
+// What a sink tells, as lines of text.
+class RecordingNotes final : public SinkNotes {
+  public:
+    std::vector<std::string> lines;
+    void InputKept(const std::string& name) override { lines.push_back("input " + name); }
+    void ExistingKept(const std::string& name) override { lines.push_back("kept " + name); }
+    void ExistingReplaced(const std::string& name) override { lines.push_back("replaced " + name); }
+    void NamedApart(const std::string& stored, const std::string& given) override {
+        lines.push_back(stored + " apart " + given);
+    }
 };
 
 // Every event as one line of text, for comparing with a table of expected lines.
