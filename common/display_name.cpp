@@ -8,13 +8,13 @@ namespace sorvik {
 namespace {
 
 // A double-byte character of the active code page: a lead byte and a byte that may follow it.
-// Every double-byte code page puts its trail bytes at 0x40 or above, never at DEL.
+// Every double-byte code page puts its trail bytes in 0x40-0xFE, never at DEL.
 bool IsDoubleByteCharacter(const std::string& text, std::size_t at) {
     if (at + 1 >= text.size() || !platform::IsLeadByte(static_cast<std::uint8_t>(text[at]))) {
         return false;
     }
     const auto trail = static_cast<std::uint8_t>(text[at + 1]);
-    return trail >= 0x40 && trail != 0x7F;
+    return trail >= 0x40 && trail != 0x7F && trail != 0xFF;
 }
 
 struct Character {
