@@ -64,7 +64,7 @@ bool Rebuild(const RunSettings& settings, OutputSink& sink) {
                             DisplayName(settings.inputPath).c_str());
         return false;
     }
-    FileSource archive(DisplayName(settings.inputPath).c_str());
+    FileSource archive(settings.inputPath.c_str());
     if (!archive.IsOpen()) {
         console::Print("Can't read %s.\n\n", DisplayName(settings.inputPath).c_str());
         return false;
