@@ -2,6 +2,7 @@
 
 #include "app/console.h"
 #include "app/japanese_texts.h"
+#include "common/display_name.h"
 #include "common/path_helpers.h"
 #include "platform/platform.h"
 
@@ -13,18 +14,18 @@ void ShowFileFailure(const std::string& inputName, const std::string& outputName
                      ResultCode reason) {
     switch (reason) {
         case ResultCode::OpenFailed:
-            console::Print("\rCan't open %s.\n\n", inputName.c_str());
+            console::Print("\rCan't open %s.\n\n", DisplayName(inputName).c_str());
             break;
         case ResultCode::ReadFailed:
-            console::Print("\rCan't read %s.\n\n", inputName.c_str());
+            console::Print("\rCan't read %s.\n\n", DisplayName(inputName).c_str());
             break;
         case ResultCode::UnknownFormat:
-            console::Print("\r%s: Unknown format.\n\n", inputName.c_str());
+            console::Print("\r%s: Unknown format.\n\n", DisplayName(inputName).c_str());
             break;
         case ResultCode::Ok:
         case ResultCode::OutOfMemory:
         case ResultCode::WriteFailed:
-            console::Print("\rCan't write %s.\n\n", outputName.c_str());
+            console::Print("\rCan't write %s.\n\n", DisplayName(outputName).c_str());
             break;
     }
 }
@@ -32,7 +33,7 @@ void ShowFileFailure(const std::string& inputName, const std::string& outputName
 }  // namespace
 
 void ConsoleReporter::NothingMatched(const std::string& pattern) {
-    console::Print("%s not found.\n\n", pattern.c_str());
+    console::Print("%s not found.\n\n", DisplayName(pattern).c_str());
 }
 
 void ConsoleReporter::LooseFilesStarted() {
@@ -47,7 +48,7 @@ void ConsoleReporter::LooseFileFailed(const std::string& inputName, const std::s
 }
 
 void ConsoleReporter::FormatRefused(const std::string& inputName, const std::string& format) {
-    console::Print("\r%s: %s is not encoded (16-bit PCM only).\n\n", inputName.c_str(),
+    console::Print("\r%s: %s is not encoded (16-bit PCM only).\n\n", DisplayName(inputName).c_str(),
                    format.c_str());
 }
 
@@ -61,7 +62,7 @@ void ConsoleReporter::SectionStarted(ArchiveSection section, const std::string& 
             break;
         case ArchiveSection::SeBank:
         case ArchiveSection::VoiceBank:
-            console::Print("extracting: %s\n", indexPath.c_str());
+            console::Print("extracting: %s\n", DisplayName(indexPath).c_str());
             break;
     }
 }
@@ -74,10 +75,10 @@ void ConsoleReporter::SectionEnded() { console::PutLine("\n"); }
 
 void ReportMissingIndex(const std::string& indexPath) {
     console::PrintError("index file not found: %s (it must lie beside the archive)",
-                        indexPath.c_str());
+                        DisplayName(indexPath).c_str());
     // Asks the user to put the missing index file beside the archive.
     const std::string text =
-        indexPath.substr(FileNamePart(indexPath)) + texts::kMissingIndexRequest;
+        DisplayName(indexPath.substr(FileNamePart(indexPath))) + texts::kMissingIndexRequest;
     platform::ShowInformation(texts::kMissingIndexCaption, text.c_str());
 }
 
@@ -95,14 +96,14 @@ bool ConsoleReporter::ReportExtraction(ResultCode result) {
         case ResultCode::Ok:
             return true;
         case ResultCode::UnknownFormat:
-            console::Print("%s: Unknown format.\n\n", inputPath_.c_str());
+            console::Print("%s: Unknown format.\n\n", DisplayName(inputPath_).c_str());
             break;
         case ResultCode::OutOfMemory:
             console::PutLine("Can't allocate memory.\n");
             break;
         case ResultCode::OpenFailed:
         case ResultCode::ReadFailed:
-            console::Print("Can't read %s.\n\n", inputPath_.c_str());
+            console::Print("Can't read %s.\n\n", DisplayName(inputPath_).c_str());
             break;
         case ResultCode::WriteFailed:
             console::PutLine("Can't write files.\n");
@@ -113,7 +114,7 @@ bool ConsoleReporter::ReportExtraction(ResultCode result) {
 
 void RebuildReporter::EntryFailed(const std::string& entryName, const std::string&,
                                   ResultCode reason) {
-    console::PrintError("%s in the archive: %s", entryName.c_str(),
+    console::PrintError("%s in the archive: %s", DisplayName(entryName).c_str(),
                         reason == ResultCode::UnknownFormat ? "unknown format" : "can't read it");
 }
 
@@ -132,7 +133,7 @@ void RebuildReporter::SectionFailed(ArchiveSection, ResultCode reason) {
 }
 
 void RebuildReporter::Refused(const std::string& name, const std::string& reason) {
-    console::PrintError("%s: %s", name.c_str(), reason.c_str());
+    console::PrintError("%s: %s", DisplayName(name).c_str(), reason.c_str());
 }
 
 }  // namespace sorvik

@@ -5,6 +5,7 @@
 
 #include "app/console.h"
 #include "app/console_reporter.h"
+#include "common/display_name.h"
 
 namespace sorvik {
 namespace {
@@ -76,13 +77,13 @@ ListingReporter::ListingReporter() {
 void ListingReporter::PrintLine(unsigned number, const std::string& name,
                                 const std::string& details, const char* problem) {
     const std::string numberText = number == 0 ? std::string() : Column(number).substr(1);
-    console::Print("%s\t%s\t%s%s\t%s\n", section_, numberText.c_str(), name.c_str(),
+    console::Print("%s\t%s\t%s%s\t%s\n", section_, numberText.c_str(), DisplayName(name).c_str(),
                    details.c_str(), problem);
     if (problem[0] != '\0') ++problems_;
 }
 
 void ListingReporter::NothingMatched(const std::string& pattern) {
-    console::PrintError("%s not found", pattern.c_str());
+    console::PrintError("%s not found", DisplayName(pattern).c_str());
     ++problems_;
 }
 

@@ -8,6 +8,7 @@
 #include "app/run_settings.h"
 #include "app/sink_notes.h"
 #include "codec/batch.h"
+#include "common/display_name.h"
 #include "common/folder_sink.h"
 #include "common/path_helpers.h"
 #include "platform/platform.h"
@@ -55,22 +56,22 @@ class NamesOnly final : public OutputSink {
 // read in full, or when the new archive would replace the one it is made from.
 bool Rebuild(const RunSettings& settings, OutputSink& sink) {
     if (!HasExtension(settings.inputPath, "SFS")) {
-        console::Print("%s: Unknown format.\n\n", settings.inputPath.c_str());
+        console::Print("%s: Unknown format.\n\n", DisplayName(settings.inputPath).c_str());
         return false;
     }
     const std::string archiveName = settings.inputPath.substr(FileNamePart(settings.inputPath));
     if (platform::IsSameFile(settings.inputPath, settings.outputDir + archiveName)) {
         console::PrintError("the rebuilt archive would replace %s: name another folder",
-                            settings.inputPath.c_str());
+                            DisplayName(settings.inputPath).c_str());
         return false;
     }
     FileSource archive(settings.inputPath.c_str());
     if (!archive.IsOpen()) {
-        console::Print("Can't read %s.\n\n", settings.inputPath.c_str());
+        console::Print("Can't read %s.\n\n", DisplayName(settings.inputPath).c_str());
         return false;
     }
     sink.ProtectInput(archive.Identity());
-    console::Print("rebuilding: %s\n", settings.inputPath.c_str());
+    console::Print("rebuilding: %s\n", DisplayName(settings.inputPath).c_str());
     const sfs::FilesIn folder(settings.outputDir);
     RebuildReporter reporter;
     const sfs::ReplacedImages plan(folder, reporter);
@@ -84,11 +85,11 @@ bool Rebuild(const RunSettings& settings, OutputSink& sink) {
     }
     if (sfs::WriteRebuiltArchive(archive, plan.Replacements(), folder, sink, archiveName) !=
         ResultCode::Ok) {
-        console::Print("Can't write %s.\n\n", archiveName.c_str());
+        console::Print("Can't write %s.\n\n", DisplayName(archiveName).c_str());
         return false;
     }
     for (const sfs::Replacement& replacement : plan.Replacements()) {
-        console::Print("replaced: %s\n", replacement.name.c_str());
+        console::Print("replaced: %s\n", DisplayName(replacement.name).c_str());
     }
     console::Print("%u replaced, %u kept\n\n", static_cast<unsigned>(plan.Replacements().size()),
                    plan.Kept());
@@ -110,7 +111,7 @@ bool Convert(const RunSettings& settings, OutputSink& sink) {
         return settings.decode ? ExtractArchive(settings, sfs::DecodedImages(wav), sink, reporter)
                                : ExtractArchive(settings, sfs::RawImages(), sink, reporter);
     }
-    console::Print("%s: Unknown format.\n\n", settings.inputPath.c_str());
+    console::Print("%s: Unknown format.\n\n", DisplayName(settings.inputPath).c_str());
     return false;
 }
 
@@ -125,8 +126,8 @@ int PrintUsage(int exitStatus, const std::string& problem = std::string()) {
 
 // Why the input path typed could not be made a full path.
 std::string BadPathProblem(const std::string& path) {
-    if (platform::IsPathTooLong(path)) return "path too long for Windows: " + path;
-    return "can't make a full path of " + path + ": the current folder can't be read";
+    if (platform::IsPathTooLong(path)) return "path too long for Windows: " + DisplayName(path);
+    return "can't make a full path of " + DisplayName(path) + ": the current folder can't be read";
 }
 
 // What the run does with files that stand at its outputs' names: decoding replaces what an
@@ -143,12 +144,13 @@ int ConvertInto(const RunSettings& settings) {
     ConsoleSinkNotes notes;
     destination.HandleExistingFiles(ExistingFilesFor(settings), &notes);
     if (destination.IsOpen()) {
-        console::Print("\rdestination:\n\t%s\n\n", settings.outputDir.c_str());
+        console::Print("\rdestination:\n\t%s\n\n", DisplayName(settings.outputDir).c_str());
         done = Convert(settings, destination);
     } else {
-        console::Print("\rCan't create %s.\n\n", settings.outputDir.c_str());
+        console::Print("\rCan't create %s.\n\n", DisplayName(settings.outputDir).c_str());
         if (platform::IsPathTooLong(settings.outputDir)) {
-            console::PrintError("path too long for Windows: %s", settings.outputDir.c_str());
+            console::PrintError("path too long for Windows: %s",
+                                DisplayName(settings.outputDir).c_str());
         }
     }
     console::PutLine("\nfinished!");
@@ -170,12 +172,12 @@ bool List(const RunSettings& settings) {
         sfs::SfsExtractor extractor(listed, settings.sections, names, listing,
                                     FailurePolicy::KeepGoing);
         if (extractor.ExtractAll(settings.inputPath) != ResultCode::Ok) {
-            console::PrintError("can't read %s", settings.inputPath.c_str());
+            console::PrintError("can't read %s", DisplayName(settings.inputPath).c_str());
             return false;
         }
         return extractor.FailuresPassed() == 0 && listing.Problems() == 0;
     }
-    console::PrintError("%s: unknown format", settings.inputPath.c_str());
+    console::PrintError("%s: unknown format", DisplayName(settings.inputPath).c_str());
     return false;
 }
 
@@ -196,10 +198,12 @@ int Run(int argc, char** argv) {
     if (parsed != ParseResult::Run || !settings.list) console::Print("starting...");
     if (parsed == ParseResult::Help) return PrintUsage(kExitDone);
     if (parsed == ParseResult::BadOption) {
-        return PrintUsage(kExitUsage, "unknown option '" + settings.rejectedOption + "'");
+        return PrintUsage(kExitUsage,
+                          "unknown option '" + DisplayName(settings.rejectedOption) + "'");
     }
     if (parsed == ParseResult::BadCount) {
-        return PrintUsage(kExitUsage, settings.rejectedOption + " needs a count from 1 to 9");
+        return PrintUsage(kExitUsage,
+                          DisplayName(settings.rejectedOption) + " needs a count from 1 to 9");
     }
     switch (PrepareRun(settings)) {
         case Preparation::Ready:

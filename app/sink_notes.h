@@ -3,6 +3,7 @@
 #include <string>
 
 #include "app/console.h"
+#include "common/display_name.h"
 #include "common/output_sink.h"
 
 namespace sorvik {
@@ -11,17 +12,18 @@ namespace sorvik {
 class ConsoleSinkNotes final : public SinkNotes {
   public:
     void InputKept(const std::string& name) override {
-        console::PrintError("%s is read by this run: it is not replaced", name.c_str());
+        console::PrintError("%s is read by this run: it is not replaced", DisplayName(name).c_str());
     }
     void ExistingKept(const std::string& name) override {
-        console::PrintError("%s exists: give -y to replace it", name.c_str());
+        console::PrintError("%s exists: give -y to replace it", DisplayName(name).c_str());
     }
     void ExistingReplaced(const std::string& name) override {
-        console::PrintError("replaced %s", name.c_str());
+        console::PrintError("replaced %s", DisplayName(name).c_str());
     }
     void NamedApart(const std::string& stored, const std::string& given) override {
         console::PrintError("%s is kept (sorvik did not write it): the output is %s",
-                            stored.c_str(), given.c_str());
+                            DisplayName(stored).c_str(),
+                            DisplayName(given).c_str());
     }
 };
 

@@ -215,7 +215,17 @@ TEST(CommandLine, TranscriptsStatusesAndFiles) {
         cases.push_back({{option, "--Help", "in|a.vag"}, usage, 2, {},
                          "sorvik: unknown option '" + std::string(option) + "'\n"});
     }
+    // A name that would retitle and clear a terminal, and split a row of the listing (Windows
+    // names hold no controls).
+    const std::string oddFile = "in/c\x1b]0;PWNED\x07\x1b[2J\tx\ny.vag";
+    const std::string oddShown = "c\\x1b]0;PWNED\\x07\\x1b[2J\\x09x\\x0ay";
     if (kPosix) {  // FIFOs are refused at once, and names that differ in case are both written
+        cases.push_back(
+            third(put(oddFile.c_str(), {'V', 'A'}), oddShown + ".vag: Unknown format."));
+        cases.back().files[0] = oddFile;
+        cases.push_back({{"in|*.vag", "-l"}, kListing + "file\t2\tb.b.WAV\t0\t7408\t2\t32000"
+                         "\t6440\t0.201\t\t\t\nfile\t3\t" + oddShown + ".WAV\t0\t2\t\t\t\t\t\t"
+                         "\tunknown format\n", 1, {oddFile}, "", put(oddFile.c_str(), {'V', 'A'})});
         cases.push_back({{"in|c.vag", "out"}, batch + "\rCan't open c.vag.\n\n\nfinished!\n", 1,
                          {"in/c.vag"}, "", fifo("in/c.vag")});
         cases.push_back(third(fifo("in/c.vag"), "Can't open c.vag."));

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "codec/batch.h"
+#include "common/display_name.h"
 #include "common/output_names.h"
 #include "platform/platform.h"
 #include "tests/support/adpcm_encoder.h"
@@ -194,6 +195,30 @@ TEST(OutputNames, SafeNamesAndOneRegistryPerRun) {
         {"trail.", "trail."},   {"trail", windows ? "trail_2" : "trail"},
     };
     for (const auto& [name, expected] : claims) EXPECT_EQ(names.Claim(name), expected) << name;
+}
+
+TEST(DisplayNames, ControlAndBidiCharactersAreEscapedAndEverythingElseKept) {
+    // Double-byte code pages (932 for Windows in Japanese) read UTF-8 bytes as other characters.
+    const bool doubleByte = platform::IsLeadByte(0x81);
+    std::vector<std::pair<std::string, std::string>> shown = {
+        {"BGM01.WAV", "BGM01.WAV"}, {"C:\\My Sounds\\a~b.vag", "C:\\My Sounds\\a~b.vag"},
+        {"a\x1b]0;PWNED\x07\x1b[2J.vag", "a\\x1b]0;PWNED\\x07\\x1b[2J.vag"},
+        {"a\tb\nc\r", "a\\x09b\\x0ac\\x0d"}, {std::string("n\0l\x7f", 4), "n\\x00l\\x7f"},
+        // Raw C1 controls (CSI) and invalid bytes above them, a lead byte before no trail byte
+        {"\x9b" "2J\x85", "\\x9b2J\\x85"}, {"\x83\n\x9b\xff\xe9", "\\x83\\x0a\\x9b\xff\xe9"},
+        {"\x83\\\x81\x40", doubleByte ? "\x83\\\x81\x40" : "\\x83\\\\x81@"},
+    };
+    if (!doubleByte) {  // UTF-8: C1 and bidi controls (U+00A0, U+202F and U+2029 are none),
+                        // an overlong form, Japanese, a cut character
+        shown.insert(shown.end(), {
+            {"\xc2\x80\xc2\x9b" "2J\xc2\xa0", "\\xc2\\x80\\xc2\\x9b2J\xc2\xa0"},
+            {"evil\xe2\x80\xae" "gpj.vag", "evil\\xe2\\x80\\xaegpj.vag"},
+            {"\xd8\x9c\xe2\x80\x8f\xe2\x80\xaa\xe2\x80\xaf\xe2\x80\xa9\xe2\x81\xa9",
+             "\\xd8\\x9c\\xe2\\x80\\x8f\\xe2\\x80\\xaa\xe2\x80\xaf\xe2\x80\xa9\\xe2\\x81\\xa9"},
+            {"\xc0\x9b", "\xc0\\x9b"}, {"cut\xe2\x80", "cut\xe2\\x80"},
+            {"効果音_01.vag", "効果音_01.vag"}});
+    }
+    for (const auto& [name, expected] : shown) EXPECT_EQ(DisplayName(name), expected) << name;
 }
 
 }  // namespace
