@@ -12,7 +12,8 @@ namespace sorvik {
 class ConsoleSinkNotes final : public SinkNotes {
   public:
     void InputKept(const std::string& name) override {
-        console::PrintError("%s is read by this run: it is not replaced", DisplayName(name).c_str());
+        console::PrintError("%s is read by this run: it is not replaced",
+                            DisplayName(name).c_str());
     }
     void ExistingKept(const std::string& name) override {
         console::PrintError("%s exists: give -y to replace it", DisplayName(name).c_str());
@@ -22,8 +23,7 @@ class ConsoleSinkNotes final : public SinkNotes {
     }
     void NamedApart(const std::string& stored, const std::string& given) override {
         console::PrintError("%s is kept (sorvik did not write it): the output is %s",
-                            DisplayName(stored).c_str(),
-                            DisplayName(given).c_str());
+                            DisplayName(stored).c_str(), DisplayName(given).c_str());
     }
 };
 

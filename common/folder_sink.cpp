@@ -101,8 +101,8 @@ std::unique_ptr<OutputFile> FolderSink::Create(const std::string& name) {
     std::string temporaryName;
     FileHandle file = CreateTemporary(temporaryName);
     if (!file.IsOpen()) return nullptr;
-    std::unique_ptr<OutputFile> output(new (std::nothrow) TemporaryFile(
-        *this, folder_, std::move(file), temporaryName, name));
+    std::unique_ptr<OutputFile> output(
+        new (std::nothrow) TemporaryFile(*this, folder_, std::move(file), temporaryName, name));
     if (!output) {  // the file was not handed over
         file.Close();
         platform::RemoveFileIn(folder_, temporaryName.c_str());
