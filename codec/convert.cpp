@@ -14,14 +14,9 @@
 namespace sorvik {
 namespace {
 
-// True when `unitCount` units and `trailingBytes` of chunks after them do not fit a WAV file.
-bool TooLargeForWav(std::uint64_t unitCount, std::size_t pcmBytesPerUnit,
-                    std::size_t trailingBytes = 0) {
-    return unitCount > (kMaxWavDataSize - trailingBytes) / pcmBytesPerUnit;
-}
-
 // Reads and decodes the sound's units into `writer`, one buffer-full at a time, counting them
-// in `written`; a mono sound that ends at an end block stops after it.
+// in `written`; a mono sound that ends at an end block stops after it. The sound's bound fits a
+// WAV file, so whatever is decoded fits too.
 ResultCode DecodeUnits(ByteSource& source, const SoundData& sound, HeapBuffer& adpcm,
                        PcmWriter& writer, std::uint64_t& written) {
     RangeReader reader(source, sound.offset, sound.unitCount * sound.UnitBytes());
@@ -47,7 +42,6 @@ ResultCode DecodeUnits(ByteSource& source, const SoundData& sound, HeapBuffer& a
         }
         writer.Commit(count * sound.PcmBytesPerUnit());
         written += count;
-        if (TooLargeForWav(written, sound.PcmBytesPerUnit())) return ResultCode::UnknownFormat;
         if (ended) break;
     }
     return writer.Flush() ? ResultCode::Ok : ResultCode::WriteFailed;
@@ -63,12 +57,12 @@ WavHeader MakeWavHeader(const SoundData& sound, std::uint64_t pcmBytes,
 
 // Writes a WAV file of the sound as stored, whose header counts exactly the samples decoded,
 // with `loopChunk` after the data unless it is null. Everything that can be refused is refused,
-// and the buffers are allocated, before the output is started.
+// and the buffers are allocated, before the output is started: a sound whose bound passes the
+// WAV limit is refused, so a mono sound's end must have been found first (WriteWav).
 ResultCode WriteStoredWav(ByteSource& source, const SoundData& sound, OutputSink& sink,
                           const std::string& outputName, const SmplChunk* loopChunk) {
     const std::uint32_t trailingBytes = loopChunk ? kSmplChunkSize : 0;
-    if (!sound.endsAtEndBlock &&
-        TooLargeForWav(sound.unitCount, sound.PcmBytesPerUnit(), trailingBytes)) {
+    if (TooLargeForWav(sound.unitCount, sound.PcmBytesPerUnit(), trailingBytes)) {
         return ResultCode::UnknownFormat;
     }
     PcmBuffer pcm;
@@ -198,17 +192,23 @@ ResultCode WriteRendition(ByteSource& source, const SoundData& sound, const Loop
 ResultCode WriteWav(ByteSource& source, const SoundData& sound, OutputSink& sink,
                     const std::string& outputName, const WavOptions& options) {
     if (sound.unitCount == 0) return ResultCode::UnknownFormat;
-    if (!options.loopChunk && options.loopCount == 0) {
-        return WriteStoredWav(source, sound, sink, outputName, nullptr);
+    const bool asStored = !options.loopChunk && options.loopCount == 0;
+    if (!TooLargeForWav(sound.unitCount, sound.PcmBytesPerUnit())) {
+        // Within the limit as bounded: the decoder finds a mono sound's end block itself.
+        if (asStored) return WriteStoredWav(source, sound, sink, outputName, nullptr);
+    } else if (!sound.endsAtEndBlock && options.loopCount == 0) {
+        // Exactly this long, and written whole: nothing is worth reading.
+        return ResultCode::UnknownFormat;
     }
-    // The loop must be known before the output starts.
+    // The sound's end (past the limit, only an end block within it makes a WAV file possible)
+    // or its loop must be known before the output starts: its flags are read first.
     SoundScan scan;
     const ResultCode scanned = ScanSound(source, sound, scan);
     if (scanned != ResultCode::Ok) return scanned;
-    if (!scan.loop) return WriteStoredWav(source, sound, sink, outputName, nullptr);
     SoundData exact = sound;
     exact.unitCount = scan.unitCount;
     exact.endsAtEndBlock = false;
+    if (asStored || !scan.loop) return WriteStoredWav(source, exact, sink, outputName, nullptr);
     if (options.loopCount > 0) {
         return WriteRendition(source, exact, *scan.loop, options.loopCount, sink, outputName);
     }

@@ -27,7 +27,8 @@ constexpr std::uint32_t kFadeSeconds = 10;
 // is at `offset` in `source`, with `length` bytes of image (header included) there. The header
 // is checked before any output is started: UnknownFormat when the magic is wrong, the header is
 // incomplete, the size field is 0, there is not one whole block (block pair) of data, or the WAV
-// would pass 4 GiB. The data decoded is the smaller of what the size field declares and what
+// would pass 4 GiB (a mono sound that might, by its size, has its blocks' flags read for its end
+// block first; only reading). The data decoded is the smaller of what the size field declares and what
 // the image holds; a mono sound also ends at its first end block. The WAV header counts exactly
 // the samples written. Returns Ok, UnknownFormat, OutOfMemory (a buffer could not be allocated),
 // ReadFailed (the source failed or ended early) or WriteFailed.

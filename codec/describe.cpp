@@ -11,13 +11,19 @@ ResultCode DescribeSound(ByteSource& source, const SoundData& sound, SoundFacts&
     facts.channels = sound.channels;
     facts.sampleRate = sound.sampleRate;
     if (sound.unitCount == 0) return ResultCode::UnknownFormat;
+    // Refused as the converters refuse a sound whose WAV file would pass 4 GiB: at once when
+    // its length is exact, else once its end is found.
+    if (!sound.endsAtEndBlock && TooLargeForWav(sound.unitCount, sound.PcmBytesPerUnit())) {
+        return ResultCode::UnknownFormat;
+    }
     SoundScan scan;
     const ResultCode scanned = ScanSound(source, sound, scan);
     if (scanned != ResultCode::Ok) return scanned;
     facts.samples = scan.unitCount * kSamplesPerBlock;
     facts.loop = scan.loop;
     facts.rightLoopDiffers = sound.channels == 2 && !(scan.rightLoop == scan.loop);
-    return ResultCode::Ok;
+    return TooLargeForWav(scan.unitCount, sound.PcmBytesPerUnit()) ? ResultCode::UnknownFormat
+                                                                   : ResultCode::Ok;
 }
 
 ResultCode DescribeImage(ByteSource& source, std::uint64_t offset, std::uint64_t length,

@@ -6,6 +6,7 @@
 
 #include "codec/adpcm.h"
 #include "codec/loop_points.h"
+#include "codec/sound_headers.h"
 #include "common/byte_source.h"
 #include "common/result_code.h"
 
@@ -23,6 +24,13 @@ struct SoundData {
     std::size_t UnitBytes() const { return kAdpcmBlockSize * channels; }
     std::size_t PcmBytesPerUnit() const { return kPcmBytesPerBlock * channels; }
 };
+
+// True when `unitCount` units decoded, and `trailingBytes` of chunks after them, do not fit a WAV
+// file.
+inline bool TooLargeForWav(std::uint64_t unitCount, std::size_t pcmBytesPerUnit,
+                           std::size_t trailingBytes = 0) {
+    return unitCount > (kMaxWavDataSize - trailingBytes) / pcmBytesPerUnit;
+}
 
 // Reads and checks the header of the image of `channels` channels whose header is at `offset`
 // in `source`, with `length` bytes of image there: the sound's data, or why there is none

@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "common/byte_order.h"
+#include "common/heap_buffer.h"
 
 namespace sorvik {
 namespace {
@@ -105,6 +106,41 @@ ResultCode ReadFirstForwardLoop(ByteSource& source, std::uint64_t offset, std::u
     return ResultCode::Ok;
 }
 
+// The chunk headers of a RIFF form up to `limit`, read a window of up to 64 KiB at a time, so
+// that a run of small chunks costs one read per window and not one per chunk (a body of zeros
+// reads as empty chunks: no id, size 0).
+class ChunkHeaders {
+  public:
+    static constexpr std::size_t kWindowSize = 64 * 1024;
+
+    ChunkHeaders(ByteSource& source, std::uint64_t limit) : source_(source), limit_(limit) {}
+
+    bool Allocate() {
+        return window_.Grow(static_cast<std::size_t>(std::min<std::uint64_t>(kWindowSize, limit_)));
+    }
+    // The header of the chunk at `offset`, whose 8 bytes lie before the limit; nullptr when the
+    // source failed to read.
+    const std::uint8_t* At(std::uint64_t offset) {
+        if (offset < start_ || offset - start_ + kChunkHeaderSize > held_) {
+            start_ = offset;
+            held_ =
+                static_cast<std::size_t>(std::min<std::uint64_t>(window_.Size(), limit_ - offset));
+            if (!source_.ReadAt(offset, window_.Data(), held_)) {
+                held_ = 0;
+                return nullptr;
+            }
+        }
+        return window_.Data() + (offset - start_);
+    }
+
+  private:
+    ByteSource& source_;
+    std::uint64_t limit_;
+    HeapBuffer window_;
+    std::uint64_t start_ = 0;  // of the bytes held
+    std::size_t held_ = 0;
+};
+
 }  // namespace
 
 ResultCode ReadWavInfo(ByteSource& source, WavInfo& info, WavRefusal& refusal) {
@@ -122,10 +158,12 @@ ResultCode ReadWavInfo(ByteSource& source, WavInfo& info, WavRefusal& refusal) {
     std::optional<std::uint32_t> dataSize;
     std::optional<WavLoop> loop;
     bool smplSeen = false;
+    ChunkHeaders headers(source, limit);
+    if (!headers.Allocate()) return ResultCode::OutOfMemory;
     for (std::uint64_t offset = kRiffHeaderSize;
          offset < limit && limit - offset >= kChunkHeaderSize;) {
-        std::uint8_t header[kChunkHeaderSize];
-        if (!source.ReadAt(offset, header, sizeof header)) return ResultCode::ReadFailed;
+        const std::uint8_t* header = headers.At(offset);
+        if (header == nullptr) return ResultCode::ReadFailed;
         const std::uint64_t body = offset + kChunkHeaderSize;
         const std::uint32_t size = LoadLe32(header + 4);
         const bool fits = size <= limit - body;

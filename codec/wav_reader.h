@@ -8,8 +8,9 @@
 #include "common/result_code.h"
 
 // Reading the layout of a RIFF/WAVE file: its format, where its samples are, and its loop. Only
-// the chunk headers and the few bytes of "fmt " and "smpl" are read, each after its size was
-// checked against the file; nothing is allocated by what a header says.
+// the chunk headers (up to 64 KiB of the file at a time) and the few bytes of "fmt " and "smpl"
+// are read, each after its size was checked against the file; nothing is allocated by what a
+// header says.
 namespace sorvik {
 
 // A WAV file that is sound, but in a format the encoder does not take. `format` names it in a
@@ -45,7 +46,8 @@ struct WavInfo {
 // `refusal` naming it. A file that is not a WAV file, or is damaged (no "fmt " or "data" chunk,
 // a "fmt " chunk too short, 0 channels or a rate of 0, a "fmt " or "data" chunk that runs past
 // the end of the file), is UnknownFormat with `refusal` left empty. ReadFailed when the source
-// failed to read.
+// failed to read; OutOfMemory when the 64 KiB the chunk headers are read through could not be
+// allocated.
 ResultCode ReadWavInfo(ByteSource& source, WavInfo& info, WavRefusal& refusal);
 
 }  // namespace sorvik

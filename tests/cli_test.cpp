@@ -415,16 +415,25 @@ TEST(FileSystem, AnExtractionNeverReplacesItsOwnArchiveOrIndex) {
 TEST(FileSystem, AFileSizeLimitIsAWriteFailureThatLeavesNothing) {
     Scene scene;
     scene.Put("in/long.vag", MakeVagImage(EncodeAdpcm(Sine(440, 20, 44100, 9000)), 44100, "l", false));
+    // Over 4 GiB, never written: 1.25 GiB declared, no end block, so a WAV past 4 GiB.
+    Bytes head = Mono();
+    head.resize(48), head[12] = 0x50, head[13] = head[14] = head[15] = 0;
+    scene.Put("in/huge.vag", head);
+    fs::resize_file(scene.root.Path() / "in" / "huge.vag", (4ull << 30) + 4096);
     rlimit previous;
     ::getrlimit(RLIMIT_FSIZE, &previous);
     rlimit limited = previous;
     limited.rlim_cur = 256 * 1024;
     ::setrlimit(RLIMIT_FSIZE, &limited);
     const RunResult run = scene.Run({"in|long.vag", "out"});
+    const RunResult huge = scene.Run({"in|huge.vag", "out"});
     ::setrlimit(RLIMIT_FSIZE, &previous);
     EXPECT_EQ(run.output, Transcript(scene.Native(Started("out|") + "decoding file(s):\n\r\t1"
                                                   "\rCan't write long.WAV.\n\n\nfinished!\n")));
     EXPECT_EQ(run.exitCode, 1);
+    EXPECT_EQ(huge.output, scene.Native(Started("out|") + "decoding file(s):\n\r\t1"
+                                        "\rhuge.vag: Unknown format.\n\n\nfinished!\n"));
+    EXPECT_EQ(huge.exitCode, 1);
     EXPECT_TRUE(fs::is_empty(scene.root.Path() / "out"));
 }
 

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "codec/batch.h"
+#include "codec/describe.h"
 #include "common/display_name.h"
 #include "common/output_names.h"
 #include "platform/platform.h"
@@ -168,8 +169,25 @@ TEST(ConvertLooseImage, CostFollowsTheSoundNotWhatTheHeaderClaims) {
     SetBe32(stereoHead, 12, 0xFFFFFF00);
     ClaimingFile stereo(stereoHead, 9ull << 30);
     EXPECT_EQ(Convert(stereo.source, sink), ResultCode::UnknownFormat);
+    EXPECT_EQ(ConvertLooseImage(stereo.source, sink, "x", {true, 0}), ResultCode::UnknownFormat);
     EXPECT_EQ(sink.started, 1);
-    EXPECT_LT(stereo.source.bytesRead, 100u);
+    EXPECT_LT(stereo.source.bytesRead, 200u);
+
+    // A mono image whose WAV would pass 4 GiB (1.25 GiB declared, no end block): its flags are
+    // read to its end, and it is refused before an output is started, however it is asked for.
+    Bytes endless = MonoImage(1, false);
+    SetBe32(endless, 12, 5u << 28);
+    ClaimingFile flat(endless, 2ull << 30);
+    for (const WavOptions& options : {WavOptions{}, WavOptions{true, 0}, WavOptions{false, 2}}) {
+        MemorySink none;
+        none.failAtWrite = 2;  // should an output be started, it stops at its first piece
+        EXPECT_EQ(ConvertLooseImage(flat.source, none, "x", options), ResultCode::UnknownFormat);
+        EXPECT_EQ(none.started, 0);
+    }
+    EXPECT_LE(flat.source.bytesRead, 3 * (52 + (5ull << 28)));
+    SoundFacts facts;
+    EXPECT_EQ(DescribeLooseImage(flat.source, facts), ResultCode::UnknownFormat);
+    EXPECT_EQ(facts.samples, (5ull << 28) / 16 * 28);
 }
 
 TEST(OutputNames, SafeNamesAndOneRegistryPerRun) {

@@ -14,6 +14,7 @@
 #include "codec/adpcm_encoder.h"
 #include "codec/convert.h"
 #include "tests/support/adpcm_encoder.h"
+#include "tests/support/archive_generator.h"
 #include "tests/support/memory_io.h"
 #include "tests/support/reference_decoder.h"
 
@@ -208,6 +209,28 @@ TEST(EncodeWavToImage, RefusesOtherFormatsByNameAndDamagedFilesWithoutWriting) {
     WavRefusal refusal;
     EXPECT_EQ(EncodeWavToImage(shrinking, sink, "x", refusal), ResultCode::ReadFailed);
     EXPECT_TRUE(sink.files.empty());
+}
+
+TEST(ReadWavInfo, ARunOfEmptyChunksIsReadInLargePieces) {
+    // 256 MB of zeros (chunks of size 0 without an id) after the RIFF header, then the chunks
+    // of a WAV file, or nothing.
+    const Bytes good = Wav(1, 1, 16, Tone(300, 1));
+    constexpr std::uint64_t kZeros = 256u << 20;
+    for (const bool chunksAfter : {true, false}) {
+        ArchiveImage image;
+        image.fileSize = 12 + kZeros + (chunksAfter ? good.size() - 12 : 0);
+        image.extents[0] = Bytes(good.begin(), good.begin() + 12);
+        for (int i = 0; i < 4; ++i) image.extents[0][4 + i] = (image.fileSize - 8) >> 8 * i & 255;
+        if (chunksAfter) image.extents[12 + kZeros] = Bytes(good.begin() + 12, good.end());
+        SparseSource sparse(image);
+        CutSource counting(sparse, UINT64_MAX);
+        WavInfo info;
+        WavRefusal refusal;
+        EXPECT_EQ(ReadWavInfo(counting, info, refusal),
+                  chunksAfter ? ResultCode::Ok : ResultCode::UnknownFormat);
+        EXPECT_EQ(info.dataOffset, chunksAfter ? kZeros + good.size() - 600 : 0);
+        EXPECT_LT(counting.reads, 5000u);  // 64 KiB at a time, not 8 bytes
+    }
 }
 
 }  // namespace

@@ -78,17 +78,19 @@ class MemorySink final : public OutputSink {
 };
 
 // Reads of `inner` that reach past `readable` bytes fail, as when a file shrinks or its disk
-// fails while it is read; counts the bytes read.
+// fails while it is read; counts the bytes read and the reads.
 class CutSource final : public ByteSource {
   public:
     CutSource(ByteSource& inner, std::uint64_t readable) : inner_(inner), readable_(readable) {}
     std::uint64_t Size() const override { return inner_.Size(); }
     bool ReadAt(std::uint64_t offset, void* bytes, std::size_t count) override {
         bytesRead += count;
+        ++reads;
         return offset + count <= readable_ && inner_.ReadAt(offset, bytes, count);
     }
     std::optional<platform::FileIdentity> Identity() const override { return identity; }
     std::uint64_t bytesRead = 0;
+    std::uint64_t reads = 0;
     std::optional<platform::FileIdentity> identity;  // of the file the source stands for
 
   private:
