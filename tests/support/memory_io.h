@@ -46,6 +46,11 @@ class MemorySink final : public OutputSink {
             std::memcpy(bytes_.data() + offset, bytes, count);
             return true;
         }
+        bool ReadBack(std::uint64_t offset, void* bytes, std::size_t count) override {
+            if (offset + count > bytes_.size()) return false;
+            std::memcpy(bytes, bytes_.data() + offset, count);
+            return true;
+        }
         bool Commit() override {
             if (sink_.failCommit) return false;
             sink_.files[name_] = std::move(bytes_);
