@@ -226,7 +226,7 @@ std::string Duration(std::uint64_t frames, std::uint32_t sampleRate) {
 }
 
 // `name` with its ASCII capitals made small; the byte after a lead byte is kept as it is.
-std::string FoldCase(const std::string& name) {
+std::string CaseFolded(const std::string& name) {
     std::string folded = name;
     for (std::size_t i = 0; i < folded.size(); ++i) {
         const auto byte = static_cast<std::uint8_t>(folded[i]);
@@ -241,7 +241,7 @@ std::string FoldCase(const std::string& name) {
 
 bool IsWavName(const std::string& name) {
     const std::size_t dot = name.rfind('.');
-    return dot != std::string::npos && FoldCase(name.substr(dot + 1)) == "wav";
+    return dot != std::string::npos && CaseFolded(name.substr(dot + 1)) == "wav";
 }
 
 // True when `length` bytes of `first` at `firstOffset` and of `second` at `secondOffset` can be
@@ -318,16 +318,16 @@ bool ReadsBack(const Replacement& replacement, ByteSource* image, ByteSource& wr
                SampleDigest expected) {
     const std::uint64_t at = replacement.dataOffset;
     if (!replacement.encode) {
-        return image != nullptr &&
-               SameRange(*image, replacement.sourceOffset, written, at,
-                         replacement.soundUnits * UnitBytes(replacement.room));
+        return image != nullptr && SameRange(*image, replacement.sourceOffset, written, at,
+                                             replacement.soundUnits * UnitBytes(replacement.room));
     }
     DigestSink decoded;
     ResultCode result = ResultCode::Ok;
     std::uint64_t samples = replacement.roomUnits * kSamplesPerBlock;
     switch (replacement.room) {
         case Replacement::Room::Effect:
-            result = WriteMonoWav(written, at, replacement.roomUnits, kEffectSampleRate, decoded, "");
+            result =
+                WriteMonoWav(written, at, replacement.roomUnits, kEffectSampleRate, decoded, "");
             break;
         case Replacement::Room::Bank:  // up to the new end block
             result = ConvertVagImage(written, at - kSoundHeaderSize,
@@ -443,11 +443,11 @@ class Plan final : public ImageOutput {
 Plan::Plan(const FolderFiles& folder, const std::string& archiveName, RebuildReport& report)
     : folder_(folder), report_(report) {
     for (const std::string& name : folder.Names()) {
-        filesByFoldedName_[FoldCase(name)].push_back(name);
+        filesByFoldedName_[CaseFolded(name)].push_back(name);
     }
     // As an extraction claims them.
-    for (const std::string& taken : {archiveName, std::string(kSeIndexName),
-                                     std::string(kVoiceIndexName)}) {
+    for (const std::string& taken :
+         {archiveName, std::string(kSeIndexName), std::string(kVoiceIndexName)}) {
         rawNames_.Claim(taken);
     }
 }
@@ -506,8 +506,9 @@ ResultCode Plan::Decide(const Original& original, const std::string& wavName) co
     // Every file of the folder under one of the sound's names, in any case.
     std::set<std::string> files;
     for (const std::string& name : {wavName, imageName, rawNames_.Claim(rawName_)}) {
-        const auto found = filesByFoldedName_.find(FoldCase(name));
-        if (found != filesByFoldedName_.end()) files.insert(found->second.begin(), found->second.end());
+        const auto found = filesByFoldedName_.find(CaseFolded(name));
+        if (found == filesByFoldedName_.end()) continue;
+        files.insert(found->second.begin(), found->second.end());
     }
     std::optional<Replacement> edit;
     for (const std::string& file : files) {
@@ -540,8 +541,8 @@ ResultCode Plan::Decide(const Original& original, const std::string& wavName) co
 }
 
 unsigned Plan::Kept() const {
-    return static_cast<unsigned>(std::count_if(
-        keptRooms_.begin(), keptRooms_.end(), [&](std::uint64_t room) {
+    return static_cast<unsigned>(
+        std::count_if(keptRooms_.begin(), keptRooms_.end(), [&](std::uint64_t room) {
             return std::none_of(
                 replacements_.begin(), replacements_.end(),
                 [&](const Replacement& replacement) { return replacement.dataOffset == room; });
@@ -580,8 +581,8 @@ Plan::Verdict Plan::JudgeWav(const Original& original, const std::string& name, 
                 info.sampleRate, info.channels, true);
 }
 
-Plan::Verdict Plan::JudgeImage(const Original& original, const std::string& name,
-                               ByteSource& image, Replacement& edit) const {
+Plan::Verdict Plan::JudgeImage(const Original& original, const std::string& name, ByteSource& image,
+                               Replacement& edit) const {
     ComparingSink same(image, 0, image.Size(), 0);
     const ResultCode compared = original.write(same, false);
     if (same.Unreadable()) return Refuse(name, "can't read it");
@@ -598,10 +599,9 @@ Plan::Verdict Plan::JudgeImage(const Original& original, const std::string& name
     }
     // A mono image's own end block is put back where its room wants it.
     const std::uint64_t units = scan.unitCount - (channels == 1 && lastFlag == kEndBlockFlag);
-    edit = Replacement{name,          false, original.room, original.dataOffset,
-                       original.roomUnits, units, sound.offset};
-    return Fits(original, name, units, units * kSamplesPerBlock, sound.sampleRate, channels,
-                false);
+    edit = Replacement{name, false, original.room, original.dataOffset, original.roomUnits, units};
+    edit.sourceOffset = sound.offset;
+    return Fits(original, name, units, units * kSamplesPerBlock, sound.sampleRate, channels, false);
 }
 
 Plan::Verdict Plan::Fits(const Original& original, const std::string& name, std::uint64_t units,
