@@ -553,8 +553,10 @@ Plan::Verdict Plan::Judge(const Original& original, const std::string& name,
                           Replacement& edit) const {
     const std::unique_ptr<ByteSource> file = folder_.Open(name);
     if (!file) return Refuse(name, "can't open it");
-    return IsWavName(name) ? JudgeWav(original, name, *file, edit)
-                           : JudgeImage(original, name, *file, edit);
+    // A sound image named like a WAV file is an image (a bank entry so named in its index).
+    std::uint16_t channels = 0;
+    const bool image = !IsWavName(name) || FindLooseChannels(*file, channels) == ResultCode::Ok;
+    return image ? JudgeImage(original, name, *file, edit) : JudgeWav(original, name, *file, edit);
 }
 
 Plan::Verdict Plan::JudgeWav(const Original& original, const std::string& name, ByteSource& wav,

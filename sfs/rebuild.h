@@ -96,8 +96,9 @@ struct RebuildResult {
 // The archive is walked as an extraction walks it, and each sound is looked for in the folder
 // under every name an extraction gives it: the WAV name of a decoding run, that name with
 // ".VAG", and the raw name of -x (a bank entry's name from its index, as it stands), each in
-// any letter case. A WAV file (by its extension) is the same sound when its format and samples
-// are the original's decoding; any other file when it is byte for byte what -x writes. A sound
+// any letter case. A WAV file (by its extension, unless it begins as a sound image) is the same
+// sound when its format and samples are the original's decoding; any other file when it is byte
+// for byte what -x writes. A sound
 // with no file is kept without being read. A sound with a file that differs is replaced, after
 // checks; a file that cannot be opened or read, two different edits of one sound, or of one
 // room several entries share, is refused. One refusal, or a failure to walk the archive, and

@@ -75,7 +75,8 @@ class DiffSink final : public OutputSink {
     std::map<std::uint64_t, std::uint8_t> changed;
     std::uint64_t size = 0;
     bool committed = false;
-    enum class Fault { None, FailRewrites, CorruptRewrites } fault = Fault::None;  // of writes over bytes written
+    // What befalls each write over bytes already written.
+    enum class Fault { None, FailRewrites, CorruptRewrites } fault = Fault::None;
 
     std::unique_ptr<OutputFile> Create(const std::string&) override {
         return std::make_unique<File>(*this);
@@ -89,12 +90,14 @@ class DiffSink final : public OutputSink {
             return Compare(sink.size - count, bytes, count);
         }
         bool Rewrite(std::uint64_t offset, const void* bytes, std::size_t count) override {
-            Bytes copy(static_cast<const std::uint8_t*>(bytes), static_cast<const std::uint8_t*>(bytes) + count);
+            const auto* begin = static_cast<const std::uint8_t*>(bytes);
+            Bytes copy(begin, begin + count);
             copy[0] ^= sink.fault == Fault::CorruptRewrites;
             return sink.fault != Fault::FailRewrites && Compare(offset, copy.data(), count);
         }
         bool ReadBack(std::uint64_t offset, void* bytes, std::size_t count) override {
-            return offset + count <= sink.size && PatchedSource(sink.original_, sink.changed).ReadAt(offset, bytes, count);
+            return offset + count <= sink.size &&
+                   PatchedSource(sink.original_, sink.changed).ReadAt(offset, bytes, count);
         }
         bool Compare(std::uint64_t offset, const void* bytes, std::size_t count) {
             Bytes was(count);
@@ -177,6 +180,7 @@ ArchiveContents Contents() {
     track[48 + 5 * 32 + 1] = track[48 + 5 * 32 + 17] = 3;
     contents.seBank.entries[0].SetName("se_a00.vag");
     contents.seBank.entries[1].SetName("SE_A01");
+    contents.seBank.entries[2].SetName("SE_A02.WAV");  // -x writes an image of that name
     for (const int at : {4, 12}) std::fill_n(contents.voiceBank.entries[1].image.begin() + at, 4, 0);
     contents.voiceBank.entries[2].span = 0;
     return contents;
@@ -231,7 +235,8 @@ TEST(Rebuild, EditsUnderEveryNameTakeTheirRoomsAndReadBack) {
     EXPECT_EQ(rebuilt.report.lines,
               (std::vector<std::string>{"1/8", "2/8", "3/8", "4/8", "5/8", "6/8", "7/8", "8/8"}));
     for (const auto& [offset, byte] : out.changed) {
-        EXPECT_TRUE(std::any_of(rebuilt.result.replaced.begin(), rebuilt.result.replaced.end(), [&, offset = offset](const auto& room) {
+        const auto& rooms = rebuilt.result.replaced;
+        EXPECT_TRUE(std::any_of(rooms.begin(), rooms.end(), [&, offset = offset](const auto& room) {
             const std::uint64_t bytes = room.roomUnits * (room.room == sfs::Replacement::Room::Track ? 32 : 16);
             return offset >= room.dataOffset && offset < room.dataOffset + bytes;
         })) << offset;
@@ -240,7 +245,8 @@ TEST(Rebuild, EditsUnderEveryNameTakeTheirRoomsAndReadBack) {
     Files again = Extract(patched, image, decoded);
     for (const auto& [name, wav] : original) {
         const Bytes& now = again[name];
-        const auto edit = std::find_if(edits.begin(), edits.end(), [&, name = name](const auto& e) { return std::get<0>(e) == name; });
+        const auto edit = std::find_if(edits.begin(), edits.end(),
+                                       [&, name = name](const auto& e) { return std::get<0>(e) == name; });
         if (edit == edits.end()) {
             EXPECT_TRUE(now == wav) << name;
         } else if (std::get<2>(*edit) == bankImage) {  // an image decodes exactly, with its end block
@@ -267,7 +273,9 @@ TEST(Rebuild, EditsUnderEveryNameTakeTheirRoomsAndReadBack) {
         failing.fault = fault;
         const Rebuilt failed = Rebuild(archive, image, folder, failing);
         EXPECT_EQ(failed.result.outcome, sfs::RebuildResult::Outcome::WriteFailed);
-        EXPECT_EQ(failed.report.lines.back(), fault == DiffSink::Fault::FailRewrites ? "1/8" : "SE_NONAME03.WAV: not as written");
+        EXPECT_EQ(failed.report.lines.back(), fault == DiffSink::Fault::FailRewrites
+                                                  ? "1/8"
+                                                  : "SE_NONAME03.WAV: not as written");
     }
 }
 
@@ -303,7 +311,7 @@ TEST(Rebuild, WhatCannotTakeItsPlaceIsRefusedAndNothingIsWritten) {
         {{{"BGM07.WAV", SineWav(0.003, 44100, true)}, {"bgm07.wav", SineWav(0.004, 44100, true)}},
          "BGM07.WAV and bgm07.wav: two different edits of one sound: keep one"},
         {{{"SE_A01.WAV", SineWav(0.001, 44100, true)}}, "SE_A01.WAV: stereo, where the original is mono"},
-        {{{"SE_002.WAV", eightBit}}, "SE_002.WAV: 8-bit PCM: save it as 16-bit PCM"},
+        {{{"SE_A02.WAV", eightBit}}, "SE_A02.WAV: 8-bit PCM: save it as 16-bit PCM"},
         {{{"SE_003.WAV", Bytes{'R', 'I', 'F', 'F'}}}, "SE_003.WAV: not a WAV file"},
         {{{"V_0000.WAV", kCannotRead}}, "V_0000.WAV: can't read it"},
         {{{"V_0001.WAV", SineWav(0.001, 22050)}},
