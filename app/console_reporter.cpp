@@ -133,7 +133,49 @@ void RebuildReporter::SectionFailed(ArchiveSection, ResultCode reason) {
 }
 
 void RebuildReporter::Refused(const std::string& name, const std::string& reason) {
+    EndCount();
     console::PrintError("%s: %s", DisplayName(name).c_str(), reason.c_str());
+}
+
+void RebuildReporter::NothingDiffers() { console::PrintError("no sound differs from the archive"); }
+
+void RebuildReporter::Placing(unsigned number, unsigned count) {
+    console::Print("\rwriting: %u / %u", number, count);
+    counting_ = true;
+}
+
+void RebuildReporter::NotAsWritten(const std::string& name) {
+    EndCount();
+    console::PrintError("%s: the new archive does not read back as it was written",
+                        DisplayName(name).c_str());
+}
+
+void RebuildReporter::EndCount() {
+    if (counting_) console::PutChar('\n');
+    counting_ = false;
+}
+
+bool RebuildReporter::ReportRebuild(const sfs::RebuildResult& result,
+                                    const std::string& archiveName) {
+    EndCount();
+    switch (result.outcome) {
+        case sfs::RebuildResult::Outcome::Written:
+            for (const sfs::Replacement& replacement : result.replaced) {
+                console::Print("replaced: %s\n", DisplayName(replacement.name).c_str());
+            }
+            console::Print("%u replaced, %u kept\n\n",
+                           static_cast<unsigned>(result.replaced.size()), result.kept);
+            return true;
+        case sfs::RebuildResult::Outcome::NothingWritten:
+            console::PutLine("Nothing written.\n");
+            break;
+        case sfs::RebuildResult::Outcome::NothingDiffers:
+            break;
+        case sfs::RebuildResult::Outcome::WriteFailed:
+            console::Print("Can't write %s.\n\n", DisplayName(archiveName).c_str());
+            break;
+    }
+    return false;
 }
 
 }  // namespace sorvik

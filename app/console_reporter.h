@@ -49,28 +49,31 @@ class ConsoleReporter final : public Reporter {
     bool encoding_;
 };
 
-// Tells what goes wrong while a rebuild walks the archive (-r), on standard error: a sound of
-// the folder that cannot take its place, an entry or a section of the archive that cannot be
-// read, a missing index file. The progress is not shown.
-class RebuildReporter final : public Reporter, public sfs::RebuildReport {
+// Tells what a rebuild (-r) meets: on standard error a sound of the folder that cannot take its
+// place, an entry or a section of the archive that cannot be read, a missing index file, a folder
+// without an edit; on standard output a running count as the new sounds are put in place, and
+// the outcome. The walk through the archive is not shown.
+class RebuildReporter final : public sfs::RebuildReport {
   public:
-    void NothingMatched(const std::string&) override {}
-    void LooseFilesStarted() override {}
-    void LooseFileStarted(unsigned) override {}
-    void LooseFileFailed(const std::string&, const std::string&, ResultCode) override {}
-    void SectionStarted(ArchiveSection, const std::string&) override {}
-    void ItemStarted(unsigned, unsigned) override {}
-    void SectionEnded() override {}
     void IndexMissing(const std::string& indexPath) override;
     void EntryFailed(const std::string& entryName, const std::string& outputName,
                      ResultCode reason) override;
     void SectionFailed(ArchiveSection section, ResultCode reason) override;
-    void FileWritten(const std::string&) override {}
 
     void Refused(const std::string& name, const std::string& reason) override;
+    void NothingDiffers() override;
+    void Placing(unsigned number, unsigned count) override;
+    void NotAsWritten(const std::string& name) override;
+
+    // The outcome of the rebuild of the archive `archiveName`; true when it was written.
+    bool ReportRebuild(const sfs::RebuildResult& result, const std::string& archiveName);
 
   private:
+    // Ends the line of the running count, if one is showing.
+    void EndCount();
+
     bool sectionToldOf_ = false;  // the failing section's reason was told (a missing index)
+    bool counting_ = false;       // the running count's line is not ended
 };
 
 }  // namespace sorvik

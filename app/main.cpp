@@ -72,28 +72,11 @@ bool Rebuild(const RunSettings& settings, OutputSink& sink) {
     }
     sink.ProtectInput(archive.Identity());
     console::Print("rebuilding: %s\n", DisplayName(settings.inputPath).c_str());
-    const sfs::FilesIn folder(settings.outputDir);
     RebuildReporter reporter;
-    const sfs::ReplacedImages plan(folder, reporter);
-    NamesOnly names;
-    sfs::SfsExtractor walk(plan, settings.sections, names, reporter, FailurePolicy::KeepGoing);
-    const ResultCode walked =
-        walk.ExtractAll(archive, archiveName, sfs::IndexFilesBeside(settings.inputPath));
-    if (walked != ResultCode::Ok || walk.FailuresPassed() > 0 || plan.Refusals() > 0) {
-        console::PutLine("Nothing written.\n");
-        return false;
-    }
-    if (sfs::WriteRebuiltArchive(archive, plan.Replacements(), folder, sink, archiveName) !=
-        ResultCode::Ok) {
-        console::Print("Can't write %s.\n\n", DisplayName(archiveName).c_str());
-        return false;
-    }
-    for (const sfs::Replacement& replacement : plan.Replacements()) {
-        console::Print("replaced: %s\n", DisplayName(replacement.name).c_str());
-    }
-    console::Print("%u replaced, %u kept\n\n", static_cast<unsigned>(plan.Replacements().size()),
-                   plan.Kept());
-    return true;
+    const sfs::RebuildResult result = sfs::RebuildArchive(
+        archive, archiveName, sfs::IndexFilesBeside(settings.inputPath),
+        sfs::FilesIn(settings.outputDir), settings.sections, sink, reporter);
+    return reporter.ReportRebuild(result, archiveName);
 }
 
 // Converts what the settings name into the destination. -x leaves the WAV options aside.

@@ -1,6 +1,7 @@
 #include "codec/encode.h"
 
 #include <algorithm>
+#include <iterator>
 
 #include "codec/adpcm.h"
 #include "codec/adpcm_encoder.h"
@@ -67,7 +68,7 @@ struct Buffers {
 
 // Reads, encodes and writes the blocks of the sound, a piece at a time.
 ResultCode EncodeBlocks(ByteSource& source, const WavInfo& info, std::uint64_t blockCount,
-                        Buffers& buffers, OutputFile& file) {
+                        Buffers& buffers, OutputFile& file, DecodedSamples* decoded) {
     const std::size_t channels = info.channels;
     const std::size_t frameBytes = 2 * channels;
     const std::optional<LoopBlocks> loop = BlocksOf(info.loop, blockCount);
@@ -89,12 +90,19 @@ ResultCode EncodeBlocks(ByteSource& source, const WavInfo& info, std::uint64_t b
         // fixed, so the blocks still depend on the input alone).
         for (std::size_t b = 0; b < blocks; ++b) {
             const std::uint8_t flag = FlagOf(done + b, loop);
+            std::int16_t made[2][kSamplesPerBlock];
             for (std::size_t c = 0; c < channels; ++c) {
                 EncodeAdpcmBlock(
                     samples + b * kSamplesPerBlock * channels + c, channels, flag, history[c],
-                    buffers.adpcm.Data() + (b * channels + c) * kAdpcmBlockSize, nullptr,
+                    buffers.adpcm.Data() + (b * channels + c) * kAdpcmBlockSize, made[c],
                     b + 1 < blocks ? samples + (b + 1) * kSamplesPerBlock * channels + c : nullptr);
             }
+            if (decoded == nullptr) continue;
+            std::int16_t frames[2 * kSamplesPerBlock];
+            for (std::size_t i = 0; i < kSamplesPerBlock * channels; ++i) {
+                frames[i] = made[i % channels][i / channels];
+            }
+            decoded->Take(frames, kSamplesPerBlock * channels);
         }
         if (!file.Write(buffers.adpcm.Data(), blocks * channels * kAdpcmBlockSize)) {
             return ResultCode::WriteFailed;
@@ -110,13 +118,30 @@ ResultCode EncodeBlocks(ByteSource& source, const WavInfo& info, std::uint64_t b
 
 }  // namespace
 
+std::optional<std::uint64_t> EncodedBlockCount(ByteSource& wav, const WavInfo& info) {
+    const std::uint64_t frames = info.frameCount;
+    const std::uint64_t blocks =
+        std::max<std::uint64_t>(1, (frames + kSamplesPerBlock - 1) / kSamplesPerBlock);
+    const std::uint64_t lastBlock = frames - std::min<std::uint64_t>(frames, kSamplesPerBlock);
+    if (info.channels != 1 || frames < kSamplesPerBlock || frames % kSamplesPerBlock != 0 ||
+        (info.loop && info.loop->end >= lastBlock)) {
+        return blocks;
+    }
+    std::uint8_t last[2 * kSamplesPerBlock];
+    if (!wav.ReadAt(info.dataOffset + 2 * lastBlock, last, sizeof last)) return std::nullopt;
+    return std::all_of(std::begin(last), std::end(last), [](std::uint8_t b) { return b == 0; })
+               ? blocks - 1
+               : blocks;
+}
+
 ResultCode EncodeWavToImage(ByteSource& wav, OutputSink& sink, const std::string& outputName,
-                            WavRefusal& refusal) {
+                            WavRefusal& refusal, DecodedSamples* decoded) {
     WavInfo info;
     const ResultCode read = ReadWavInfo(wav, info, refusal);
     if (read != ResultCode::Ok) return read;
-    const std::uint64_t blockCount =
-        std::max<std::uint64_t>(1, (info.frameCount + kSamplesPerBlock - 1) / kSamplesPerBlock);
+    const std::optional<std::uint64_t> blocks = EncodedBlockCount(wav, info);
+    if (!blocks) return ResultCode::ReadFailed;
+    const std::uint64_t blockCount = *blocks;
     const std::uint64_t channelBytes =
         (blockCount + (info.channels == 1 ? 1 : 0)) * kAdpcmBlockSize;
     if (channelBytes > 0xFFFFFFFFu) return ResultCode::UnknownFormat;
@@ -127,7 +152,7 @@ ResultCode EncodeWavToImage(ByteSource& wav, OutputSink& sink, const std::string
                              info.sampleRate, ImageName(outputName));
     return WriteOutput(sink, outputName, [&](OutputFile& file) {
         if (!file.Write(header.data(), header.size())) return ResultCode::WriteFailed;
-        return EncodeBlocks(wav, info, blockCount, buffers, file);
+        return EncodeBlocks(wav, info, blockCount, buffers, file, decoded);
     });
 }
 

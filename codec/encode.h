@@ -1,5 +1,8 @@
 #pragma once
 
+#include <cstddef>
+#include <cstdint>
+#include <optional>
 #include <string>
 
 #include "codec/wav_reader.h"
@@ -21,7 +24,10 @@
 //     decoder turns an end block into 28 frames of silence without ending the stream, and the
 //     archive's music has none either.
 // So the decoder makes 28 * (B + 1) samples of a mono image and 28 * B frames of a stereo one,
-// the WAV file's samples first.
+// the WAV file's samples first. The end block decodes to 28 zeros, so every mono sound decoded
+// from an image ends with them: a mono WAV file of whole blocks (at least one) whose last 28
+// samples are 0, and whose loop does not reach into them, has them made its end block instead,
+// with B = frames / 28 - 1. Its image decodes to exactly its own length.
 //
 // Loops: with a forward loop in the WAV file's "smpl" chunk, the block holding its first frame
 // gets flag 6 and the block holding its last frame flag 3 (in both channels). A loop within one
@@ -29,13 +35,25 @@
 // before it and it; a sound of one block keeps no loop. Every other block has flag 0.
 namespace sorvik {
 
+// Receives, as an image is encoded, the samples the decoder will make of its blocks: frame by
+// frame (a stereo frame left, then right), a mono image's end block not included.
+class DecodedSamples {
+  public:
+    virtual ~DecodedSamples() = default;
+    virtual void Take(const std::int16_t* samples, std::size_t count) = 0;
+};
+
+// B above for the WAV file `info` describes (all of `wav`): the blocks (block pairs) of sound its
+// image has, a mono end block not counted. nullopt when its last samples cannot be read.
+std::optional<std::uint64_t> EncodedBlockCount(ByteSource& wav, const WavInfo& info);
+
 // Encodes the 16-bit PCM WAV file that is all of `wav` into the sound image `outputName`.
 // Everything that can be refused is refused, and the buffers are allocated, before the output
 // is started; any failure leaves no output. Returns Ok; UnknownFormat when the file is damaged
 // or not a WAV file, or, with `refusal` naming the format, a WAV file of a format other than
 // 16-bit PCM in 1 or 2 channels; ReadFailed (the source failed or ended early); WriteFailed; or
-// OutOfMemory.
+// OutOfMemory. `decoded`, when given, receives the image's sound as the decoder will make it.
 ResultCode EncodeWavToImage(ByteSource& wav, OutputSink& sink, const std::string& outputName,
-                            WavRefusal& refusal);
+                            WavRefusal& refusal, DecodedSamples* decoded = nullptr);
 
 }  // namespace sorvik

@@ -31,6 +31,9 @@ class FolderSink::TemporaryFile final : public OutputFile {
     bool Rewrite(std::uint64_t offset, const void* bytes, std::size_t byteCount) override {
         return file_.WriteAt(offset, bytes, byteCount);
     }
+    bool ReadBack(std::uint64_t offset, void* bytes, std::size_t byteCount) override {
+        return file_.ReadAt(offset, bytes, byteCount);
+    }
     bool Commit() override {
         // A failed close can mean the last bytes never reached the disk.
         if (!file_.Close()) return false;

@@ -26,6 +26,11 @@ class OutputFile {
     virtual bool Write(const void* bytes, std::size_t byteCount) = 0;
     // Writes over bytes already written, from `offset` (a header completed at the end).
     virtual bool Rewrite(std::uint64_t offset, const void* bytes, std::size_t byteCount) = 0;
+    // Reads `byteCount` bytes written so far, from `offset`, to check them before Commit; false
+    // when they are not all there or the output cannot be read back.
+    virtual bool ReadBack(std::uint64_t /*offset*/, void* /*bytes*/, std::size_t /*byteCount*/) {
+        return false;
+    }
     // Completes the output and gives it its name, in place of whatever had that name before;
     // false when that fails, and then nothing of the output is left.
     virtual bool Commit() = 0;

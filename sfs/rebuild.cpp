@@ -5,13 +5,20 @@
 #include <cstdio>
 #include <cstring>
 #include <functional>
+#include <map>
+#include <optional>
+#include <set>
 
 #include "codec/adpcm.h"
+#include "codec/batch.h"
+#include "codec/convert.h"
 #include "codec/encode.h"
 #include "codec/sound_data.h"
 #include "codec/wav_reader.h"
 #include "common/heap_buffer.h"
+#include "common/output_names.h"
 #include "common/path_helpers.h"
+#include "platform/platform.h"
 #include "sfs/layout.h"
 
 namespace sorvik::sfs {
@@ -29,6 +36,8 @@ class ComparingSink final : public OutputSink {
 
     // True when everything written matched all the expected bytes.
     bool Same() const { return same_ && compared_ == length_; }
+    // True when the expected bytes could not be read.
+    bool Unreadable() const { return unreadable_; }
     std::unique_ptr<OutputFile> Create(const std::string&) override {
         return std::make_unique<File>(*this);
     }
@@ -54,9 +63,16 @@ class ComparingSink final : public OutputSink {
         bytes += skip;
         count -= skip;
         if (count == 0) return true;
-        if (count > length_ - compared_ || (buffer_.Size() < count && !buffer_.Grow(count)) ||
-            !expected_.ReadAt(offset_ + compared_, buffer_.Data(), count) ||
-            std::memcmp(buffer_.Data(), bytes, count) != 0) {
+        if (count > length_ - compared_ || (buffer_.Size() < count && !buffer_.Grow(count))) {
+            same_ = false;
+            return false;
+        }
+        if (!expected_.ReadAt(offset_ + compared_, buffer_.Data(), count)) {
+            same_ = false;
+            unreadable_ = true;
+            return false;
+        }
+        if (std::memcmp(buffer_.Data(), bytes, count) != 0) {
             same_ = false;
             return false;
         }
@@ -71,6 +87,7 @@ class ComparingSink final : public OutputSink {
     std::uint64_t written_ = 0;
     std::uint64_t compared_ = 0;
     bool same_ = true;
+    bool unreadable_ = false;
     HeapBuffer buffer_;
 };
 
@@ -121,11 +138,128 @@ class RegionSink final : public OutputSink {
     std::uint64_t written_ = 0;
 };
 
-std::string Seconds(std::uint64_t frames, std::uint32_t sampleRate) {
-    char text[32];
-    std::snprintf(text, sizeof(text), "%.3f s",
-                  sampleRate == 0 ? 0.0 : double(frames) / sampleRate);
+// Gives output names as an extraction's destination would, and never creates a file.
+class NamesOnly final : public OutputSink {
+  public:
+    std::unique_ptr<OutputFile> Create(const std::string&) override { return nullptr; }
+};
+
+// A digest of 16-bit samples as a WAV file holds them (little-endian), and their count: what the
+// encoder says the decoder will make of a new sound, or what it makes of the new archive.
+class SampleDigest final : public DecodedSamples {
+  public:
+    void Take(const std::int16_t* samples, std::size_t count) override {
+        for (std::size_t i = 0; i < count; ++i) {
+            const auto sample = static_cast<std::uint16_t>(samples[i]);
+            const std::uint8_t bytes[2] = {static_cast<std::uint8_t>(sample),
+                                           static_cast<std::uint8_t>(sample >> 8)};
+            Add(bytes, 2);
+        }
+    }
+    void Add(const std::uint8_t* bytes, std::size_t count) {
+        for (std::size_t i = 0; i < count; ++i) hash_ = (hash_ ^ bytes[i]) * 1099511628211u;
+        byteCount_ += count;
+    }
+    void AddSilence(std::uint64_t sampleCount) {
+        const std::uint8_t zero[2] = {};
+        for (std::uint64_t i = 0; i < sampleCount; ++i) Add(zero, 2);
+    }
+    std::uint64_t SampleCount() const { return byteCount_ / 2; }
+    bool operator==(const SampleDigest& other) const {
+        return hash_ == other.hash_ && byteCount_ == other.byteCount_;
+    }
+
+  private:
+    std::uint64_t hash_ = 14695981039346656037u;  // 64-bit FNV-1a
+    std::uint64_t byteCount_ = 0;
+};
+
+// An output whose WAV data goes into a digest; its header is passed over.
+class DigestSink final : public OutputSink {
+  public:
+    SampleDigest digest;
+    std::unique_ptr<OutputFile> Create(const std::string&) override {
+        return std::make_unique<File>(*this);
+    }
+
+  private:
+    class File final : public OutputFile {
+      public:
+        explicit File(DigestSink& sink) : sink_(sink) {}
+        bool Write(const void* bytes, std::size_t count) override {
+            const auto skip = static_cast<std::size_t>(std::min<std::uint64_t>(
+                count, kWavHeaderSize - std::min<std::uint64_t>(kWavHeaderSize, written_)));
+            written_ += count;
+            sink_.digest.Add(static_cast<const std::uint8_t*>(bytes) + skip, count - skip);
+            return true;
+        }
+        bool Rewrite(std::uint64_t, const void*, std::size_t) override { return true; }
+        bool Commit() override { return true; }
+
+      private:
+        DigestSink& sink_;
+        std::uint64_t written_ = 0;
+    };
+};
+
+// An output being written, read back.
+class WrittenSource final : public ByteSource {
+  public:
+    WrittenSource(OutputFile& file, std::uint64_t size) : file_(file), size_(size) {}
+    std::uint64_t Size() const override { return size_; }
+    bool ReadAt(std::uint64_t offset, void* bytes, std::size_t count) override {
+        return Holds(offset, count) && file_.ReadBack(offset, bytes, count);
+    }
+
+  private:
+    OutputFile& file_;
+    std::uint64_t size_;
+};
+
+// A length as the user is told it: "0.003 s (140 samples)".
+std::string Duration(std::uint64_t frames, std::uint32_t sampleRate) {
+    char text[64];
+    std::snprintf(text, sizeof(text), "%.3f s (%llu samples)",
+                  sampleRate == 0 ? 0.0 : double(frames) / sampleRate,
+                  static_cast<unsigned long long>(frames));
     return text;
+}
+
+// `name` with its ASCII capitals made small; the byte after a lead byte is kept as it is.
+std::string CaseFolded(const std::string& name) {
+    std::string folded = name;
+    for (std::size_t i = 0; i < folded.size(); ++i) {
+        const auto byte = static_cast<std::uint8_t>(folded[i]);
+        if (platform::IsLeadByte(byte)) {
+            ++i;
+        } else if (byte >= 'A' && byte <= 'Z') {
+            folded[i] = static_cast<char>(byte - 'A' + 'a');
+        }
+    }
+    return folded;
+}
+
+bool IsWavName(const std::string& name) {
+    const std::size_t dot = name.rfind('.');
+    return dot != std::string::npos && CaseFolded(name.substr(dot + 1)) == "wav";
+}
+
+// True when `length` bytes of `first` at `firstOffset` and of `second` at `secondOffset` can be
+// read and are the same.
+bool SameRange(ByteSource& first, std::uint64_t firstOffset, ByteSource& second,
+               std::uint64_t secondOffset, std::uint64_t length) {
+    std::array<std::uint8_t, 8192> mine, theirs;
+    for (std::uint64_t done = 0; done < length;) {
+        const std::size_t piece =
+            static_cast<std::size_t>(std::min<std::uint64_t>(mine.size(), length - done));
+        if (!first.ReadAt(firstOffset + done, mine.data(), piece) ||
+            !second.ReadAt(secondOffset + done, theirs.data(), piece) ||
+            std::memcmp(mine.data(), theirs.data(), piece) != 0) {
+            return false;
+        }
+        done += piece;
+    }
+    return true;
 }
 
 std::size_t UnitBytes(Replacement::Room room) {
@@ -145,15 +279,16 @@ bool WriteSilence(OutputFile& file, std::uint64_t offset, std::uint64_t count) {
 }
 
 // Writes the new sound of `replacement` into its room in `file`, then the silence after it and,
-// for mono, its end block.
-ResultCode PutInPlace(const Replacement& replacement, ByteSource& source, OutputFile& file) {
+// for mono, its end block. A WAV file's samples as the decoder will make them go to `decoded`.
+ResultCode PutInPlace(const Replacement& replacement, ByteSource& source, OutputFile& file,
+                      SampleDigest& decoded) {
     const std::size_t unitBytes = UnitBytes(replacement.room);
     const std::uint64_t room = replacement.roomUnits * unitBytes;
     ResultCode placed = ResultCode::Ok;
     if (replacement.encode) {
         RegionSink region(file, replacement.dataOffset, room, kSoundHeaderSize);
         WavRefusal refusal;
-        placed = EncodeWavToImage(source, region, replacement.name, refusal);
+        placed = EncodeWavToImage(source, region, replacement.name, refusal, &decoded);
     } else {
         RegionSink region(file, replacement.dataOffset, room, 0);
         placed = WriteOutput(region, replacement.name, [&](OutputFile& part) {
@@ -176,16 +311,76 @@ ResultCode PutInPlace(const Replacement& replacement, ByteSource& source, Output
                : ResultCode::WriteFailed;
 }
 
-}  // namespace
+// True when the room of `replacement` in `written` holds what PutInPlace put there: an image's
+// blocks (from `image`), or, decoded as an extraction decodes the room, the samples `expected`
+// then silence.
+bool ReadsBack(const Replacement& replacement, ByteSource* image, ByteSource& written,
+               SampleDigest expected) {
+    const std::uint64_t at = replacement.dataOffset;
+    if (!replacement.encode) {
+        return image != nullptr && SameRange(*image, replacement.sourceOffset, written, at,
+                                             replacement.soundUnits * UnitBytes(replacement.room));
+    }
+    DigestSink decoded;
+    ResultCode result = ResultCode::Ok;
+    std::uint64_t samples = replacement.roomUnits * kSamplesPerBlock;
+    switch (replacement.room) {
+        case Replacement::Room::Effect:
+            result =
+                WriteMonoWav(written, at, replacement.roomUnits, kEffectSampleRate, decoded, "");
+            break;
+        case Replacement::Room::Bank:  // up to the new end block
+            result = ConvertVagImage(written, at - kSoundHeaderSize,
+                                     kSoundHeaderSize + replacement.roomUnits * kAdpcmBlockSize,
+                                     decoded, "");
+            samples = (replacement.soundUnits + 1) * kSamplesPerBlock;
+            break;
+        case Replacement::Room::Track:
+            result = ConvertSterImage(written, at - kSoundHeaderSize,
+                                      kSoundHeaderSize + replacement.roomUnits * kAdpcmPairSize,
+                                      decoded, "");
+            samples *= 2;
+            break;
+    }
+    expected.AddSilence(samples - std::min(samples, expected.SampleCount()));
+    return result == ResultCode::Ok && decoded.digest == expected;
+}
 
-std::unique_ptr<ByteSource> FilesIn::Open(const std::string& name) const {
-    auto file = std::make_unique<FileSource>((folder_ + name).c_str());
-    if (!file->IsOpen()) return nullptr;
-    return file;
+// Writes `archive` with `replacements` in place as the output `outputName`, reads each of them
+// back, and gives the output its name only when every one is as it was put.
+ResultCode WriteRebuilt(ByteSource& archive, const std::vector<Replacement>& replacements,
+                        const FolderFiles& folder, OutputSink& sink, const std::string& outputName,
+                        RebuildReport& report) {
+    return WriteOutput(sink, outputName, [&](OutputFile& file) {
+        ResultCode result = CopyRange(archive, 0, archive.Size(), file);
+        const auto count = static_cast<unsigned>(replacements.size());
+        std::vector<SampleDigest> expected(count);
+        for (unsigned i = 0; i < count && result == ResultCode::Ok; ++i) {
+            report.Placing(i + 1, count);
+            const std::unique_ptr<ByteSource> source = folder.Open(replacements[i].name);
+            result = source ? PutInPlace(replacements[i], *source, file, expected[i])
+                            : ResultCode::ReadFailed;
+            // The file changed since it was looked at.
+            if (result == ResultCode::ReadFailed || result == ResultCode::UnknownFormat) {
+                report.Refused(replacements[i].name, "can't read it");
+            }
+        }
+        WrittenSource written(file, archive.Size());
+        for (unsigned i = 0; i < count && result == ResultCode::Ok; ++i) {
+            const Replacement& replacement = replacements[i];
+            const std::unique_ptr<ByteSource> image =
+                replacement.encode ? nullptr : folder.Open(replacement.name);
+            if (!ReadsBack(replacement, image.get(), written, expected[i])) {
+                report.NotAsWritten(replacement.name);
+                result = ResultCode::WriteFailed;
+            }
+        }
+        return result;
+    });
 }
 
 // A sound of the archive as the folder's files are compared with it.
-struct ReplacedImages::Original {
+struct Original {
     // Writes it to a sink as an extraction does: decoded (a WAV file) or raw.
     std::function<ResultCode(OutputSink&, bool decoded)> write;
     std::uint16_t channels;
@@ -193,38 +388,103 @@ struct ReplacedImages::Original {
     Replacement::Room room;
     std::uint64_t dataOffset;
     std::uint64_t roomUnits;
+    bool readable;  // its header was read: its rate and room are known
 };
 
-std::string ReplacedImages::NameFor(const std::string& stem) const {
+// Decides, as the walk through the archive goes, which sounds the folder replaces. Writes
+// nothing: a sound is kept or replaced only in the plan.
+class Plan final : public ImageOutput {
+  public:
+    Plan(const FolderFiles& folder, const std::string& archiveName, RebuildReport& report);
+
+    std::string NameFor(const std::string& stem) const override;
+    std::string NameForEntry(const std::string& entryName) const override;
+    ResultCode WriteImage(ByteSource& archive, const ArchivedImage& image, ImageKind kind,
+                          OutputSink& sink, const std::string& name) const override;
+    ResultCode WriteEffect(ByteSource& source, std::uint64_t offset, std::uint64_t blockCount,
+                           const std::string& stem, OutputSink& sink,
+                           const std::string& name) const override;
+
+    const std::vector<Replacement>& Replacements() const { return replacements_; }
+    unsigned Refusals() const { return refusals_; }
+    // The sounds walked whose rooms no edit replaces.
+    unsigned Kept() const;
+
+  private:
+    enum class Verdict { Same, Edited, Refused };
+    // Decides for the sound that a decoding extraction writes as `wavName`.
+    ResultCode Decide(const Original& original, const std::string& wavName) const;
+    // Compares the file `name` of the folder with the original: an edit fills `edit`.
+    Verdict Judge(const Original& original, const std::string& name, Replacement& edit) const;
+    Verdict JudgeWav(const Original& original, const std::string& name, ByteSource& wav,
+                     Replacement& edit) const;
+    Verdict JudgeImage(const Original& original, const std::string& name, ByteSource& image,
+                       Replacement& edit) const;
+    // Edited when a new sound of `units` blocks (pairs; a mono end block not counted) and
+    // `samples` of `channels` at `sampleRate` fits the original's place; else refused.
+    Verdict Fits(const Original& original, const std::string& name, std::uint64_t units,
+                 std::uint64_t samples, std::uint32_t sampleRate, std::uint16_t channels,
+                 bool wav) const;
+    Verdict Refuse(const std::string& name, const std::string& reason) const;
+    // True when the folder's files `first` and `second` hold the same bytes.
+    bool SameFiles(const std::string& first, const std::string& second) const;
+
+    const FolderFiles& folder_;
+    RebuildReport& report_;
+    std::map<std::string, std::vector<std::string>> filesByFoldedName_;
+    // The plan grows while the const strategy is used by the extractor.
+    mutable std::string rawName_;  // what -x names the sound being walked, before it is claimed
+    mutable OutputNameRegistry rawNames_;
+    mutable std::vector<Replacement> replacements_;
+    mutable std::vector<std::uint64_t> keptRooms_;
+    mutable unsigned refusals_ = 0;
+};
+
+Plan::Plan(const FolderFiles& folder, const std::string& archiveName, RebuildReport& report)
+    : folder_(folder), report_(report) {
+    for (const std::string& name : folder.Names()) {
+        filesByFoldedName_[CaseFolded(name)].push_back(name);
+    }
+    // As an extraction claims them.
+    for (const std::string& taken :
+         {archiveName, std::string(kSeIndexName), std::string(kVoiceIndexName)}) {
+        rawNames_.Claim(taken);
+    }
+}
+
+std::string Plan::NameFor(const std::string& stem) const {
+    rawName_ = RawImages().NameFor(stem);
     return DecodedImages().NameFor(stem);
 }
 
-std::string ReplacedImages::NameForEntry(const std::string& entryName) const {
+std::string Plan::NameForEntry(const std::string& entryName) const {
+    rawName_ = RawImages().NameForEntry(entryName);
     return DecodedImages().NameForEntry(entryName);
 }
 
-ResultCode ReplacedImages::WriteImage(ByteSource& archive, const ArchivedImage& image,
-                                      ImageKind kind, OutputSink&, const std::string& name) const {
+ResultCode Plan::WriteImage(ByteSource& archive, const ArchivedImage& image, ImageKind kind,
+                            OutputSink&, const std::string& name) const {
     const std::uint16_t channels = kind == ImageKind::Stereo ? 2 : 1;
+    // Whatever the decoder thinks of the original, it is only read when a file stands for it.
     SoundData sound{};
-    const ResultCode read = ReadSoundImage(archive, image.offset, image.Length(), channels, sound);
-    if (read != ResultCode::Ok) return read;
+    const bool readable =
+        ReadSoundImage(archive, image.offset, image.Length(), channels, sound) == ResultCode::Ok;
     const Original original{
         [&](OutputSink& sink, bool decoded) {
             return decoded ? DecodedImages().WriteImage(archive, image, kind, sink, name)
                            : RawImages().WriteImage(archive, image, kind, sink, name);
         },
         channels,
-        sound.sampleRate,
+        readable ? sound.sampleRate : 0,
         channels == 2 ? Replacement::Room::Track : Replacement::Room::Bank,
-        sound.offset,
-        sound.unitCount};
+        image.offset + kSoundHeaderSize,
+        readable ? sound.unitCount : 0,
+        readable};
     return Decide(original, name);
 }
 
-ResultCode ReplacedImages::WriteEffect(ByteSource& source, std::uint64_t offset,
-                                       std::uint64_t blockCount, const std::string& stem,
-                                       OutputSink&, const std::string& name) const {
+ResultCode Plan::WriteEffect(ByteSource& source, std::uint64_t offset, std::uint64_t blockCount,
+                             const std::string& stem, OutputSink&, const std::string& name) const {
     const Original original{
         [&](OutputSink& sink, bool decoded) {
             return decoded
@@ -235,63 +495,100 @@ ResultCode ReplacedImages::WriteEffect(ByteSource& source, std::uint64_t offset,
         kEffectSampleRate,
         Replacement::Room::Effect,
         kEffectsBlockOffset + offset,
-        blockCount};
+        blockCount,
+        true};
     return Decide(original, name);
 }
 
-ResultCode ReplacedImages::Decide(const Original& original, const std::string& name) const {
-    if (const std::unique_ptr<ByteSource> wav = folder_.Open(name)) {
-        return DecideWav(original, name, *wav);
-    }
-    std::string imageName = name;
+ResultCode Plan::Decide(const Original& original, const std::string& wavName) const {
+    std::string imageName = wavName;
     ReplaceExtension(imageName, "VAG");
-    if (const std::unique_ptr<ByteSource> image = folder_.Open(imageName)) {
-        return DecideImage(original, imageName, *image);
+    // Every file of the folder under one of the sound's names, in any case.
+    std::set<std::string> files;
+    for (const std::string& name : {wavName, imageName, rawNames_.Claim(rawName_)}) {
+        const auto found = filesByFoldedName_.find(CaseFolded(name));
+        if (found == filesByFoldedName_.end()) continue;
+        files.insert(found->second.begin(), found->second.end());
     }
-    ++kept_;
+    std::optional<Replacement> edit;
+    for (const std::string& file : files) {
+        Replacement candidate{};
+        const Verdict verdict = Judge(original, file, candidate);
+        if (verdict == Verdict::Refused) return ResultCode::Ok;
+        if (verdict == Verdict::Same) continue;
+        if (!edit) {
+            edit = candidate;
+        } else if (!SameFiles(edit->name, file)) {
+            Refuse(edit->name + " and " + file, "two different edits of one sound: keep one");
+            return ResultCode::Ok;
+        }
+    }
+    if (!edit) {
+        keptRooms_.push_back(original.dataOffset);
+        return ResultCode::Ok;
+    }
+    // Entries that share one sound share its room: one edit replaces it for all.
+    const auto shared = std::find_if(
+        replacements_.begin(), replacements_.end(),
+        [&](const Replacement& replacement) { return replacement.dataOffset == edit->dataOffset; });
+    if (shared == replacements_.end()) {
+        replacements_.push_back(*edit);
+    } else if (!SameFiles(shared->name, edit->name)) {
+        Refuse(shared->name + " and " + edit->name,
+               "two different edits of one sound that several entries share: keep one");
+    }
     return ResultCode::Ok;
 }
 
-ResultCode ReplacedImages::DecideWav(const Original& original, const std::string& name,
-                                     ByteSource& wav) const {
+unsigned Plan::Kept() const {
+    return static_cast<unsigned>(
+        std::count_if(keptRooms_.begin(), keptRooms_.end(), [&](std::uint64_t room) {
+            return std::none_of(
+                replacements_.begin(), replacements_.end(),
+                [&](const Replacement& replacement) { return replacement.dataOffset == room; });
+        }));
+}
+
+Plan::Verdict Plan::Judge(const Original& original, const std::string& name,
+                          Replacement& edit) const {
+    const std::unique_ptr<ByteSource> file = folder_.Open(name);
+    if (!file) return Refuse(name, "can't open it");
+    // A sound image named like a WAV file is an image (a bank entry so named in its index).
+    std::uint16_t channels = 0;
+    const bool image = !IsWavName(name) || FindLooseChannels(*file, channels) == ResultCode::Ok;
+    return image ? JudgeImage(original, name, *file, edit) : JudgeWav(original, name, *file, edit);
+}
+
+Plan::Verdict Plan::JudgeWav(const Original& original, const std::string& name, ByteSource& wav,
+                             Replacement& edit) const {
     WavInfo info;
     WavRefusal refusal;
     const ResultCode read = ReadWavInfo(wav, info, refusal);
     if (read != ResultCode::Ok) {
-        ++refusals_;
-        report_.Refused(name, !refusal.format.empty() ? refusal.format + ": save it as 16-bit PCM"
-                              : read == ResultCode::ReadFailed ? "can't read it"
-                                                               : "not a WAV file");
-        return ResultCode::Ok;
+        return Refuse(name, !refusal.format.empty() ? refusal.format + ": save it as 16-bit PCM"
+                            : read == ResultCode::ReadFailed ? "can't read it"
+                                                             : "not a WAV file");
     }
     if (info.channels == original.channels && info.sampleRate == original.sampleRate) {
         ComparingSink same(wav, info.dataOffset, info.frameCount * 2 * info.channels,
                            kWavHeaderSize);
         const ResultCode compared = original.write(same, true);
-        if (compared == ResultCode::Ok && same.Same()) {
-            ++kept_;
-            return ResultCode::Ok;
-        }
-        if (compared != ResultCode::Ok && compared != ResultCode::WriteFailed) return compared;
+        if (same.Unreadable()) return Refuse(name, "can't read it");
+        if (compared == ResultCode::Ok && same.Same()) return Verdict::Same;
     }
-    const std::uint64_t blocks =
-        std::max<std::uint64_t>(1, (info.frameCount + kSamplesPerBlock - 1) / kSamplesPerBlock);
-    if (Fits(original, name, blocks, info.sampleRate, info.channels, true)) {
-        replacements_.push_back(Replacement{name, true, original.room, original.dataOffset,
-                                            original.roomUnits, blocks});
-    }
-    return ResultCode::Ok;
+    const std::optional<std::uint64_t> blocks = EncodedBlockCount(wav, info);
+    if (!blocks) return Refuse(name, "can't read it");
+    edit = Replacement{name, true, original.room, original.dataOffset, original.roomUnits, *blocks};
+    return Fits(original, name, *blocks, std::min(info.frameCount, *blocks * kSamplesPerBlock),
+                info.sampleRate, info.channels, true);
 }
 
-ResultCode ReplacedImages::DecideImage(const Original& original, const std::string& name,
-                                       ByteSource& image) const {
+Plan::Verdict Plan::JudgeImage(const Original& original, const std::string& name, ByteSource& image,
+                               Replacement& edit) const {
     ComparingSink same(image, 0, image.Size(), 0);
     const ResultCode compared = original.write(same, false);
-    if (compared == ResultCode::Ok && same.Same()) {
-        ++kept_;
-        return ResultCode::Ok;
-    }
-    if (compared != ResultCode::Ok && compared != ResultCode::WriteFailed) return compared;
+    if (same.Unreadable()) return Refuse(name, "can't read it");
+    if (compared == ResultCode::Ok && same.Same()) return Verdict::Same;
     std::uint16_t channels = 0;
     SoundData sound{};
     SoundScan scan;
@@ -300,55 +597,92 @@ ResultCode ReplacedImages::DecideImage(const Original& original, const std::stri
         ReadSoundImage(image, 0, image.Size(), channels, sound) != ResultCode::Ok ||
         sound.unitCount == 0 || ScanSound(image, sound, scan) != ResultCode::Ok ||
         !image.ReadAt(sound.offset + (scan.unitCount - 1) * sound.UnitBytes() + 1, &lastFlag, 1)) {
-        ++refusals_;
-        report_.Refused(name, "not a sound image sorvik reads");
-        return ResultCode::Ok;
+        return Refuse(name, "not a sound image sorvik reads");
     }
     // A mono image's own end block is put back where its room wants it.
     const std::uint64_t units = scan.unitCount - (channels == 1 && lastFlag == kEndBlockFlag);
-    if (Fits(original, name, units, sound.sampleRate, channels, false)) {
-        replacements_.push_back(Replacement{name, false, original.room, original.dataOffset,
-                                            original.roomUnits, units, sound.offset});
-    }
-    return ResultCode::Ok;
+    edit = Replacement{name, false, original.room, original.dataOffset, original.roomUnits, units};
+    edit.sourceOffset = sound.offset;
+    return Fits(original, name, units, units * kSamplesPerBlock, sound.sampleRate, channels, false);
 }
 
-bool ReplacedImages::Fits(const Original& original, const std::string& name, std::uint64_t units,
-                          std::uint32_t sampleRate, std::uint16_t channels, bool wav) const {
-    std::string reason;
+Plan::Verdict Plan::Fits(const Original& original, const std::string& name, std::uint64_t units,
+                         std::uint64_t samples, std::uint32_t sampleRate, std::uint16_t channels,
+                         bool wav) const {
     // Mono needs a block more for its end.
-    const std::uint64_t roomBlocks = original.roomUnits - (original.channels == 1 ? 1 : 0);
-    if (channels != original.channels) {
+    const std::uint64_t endBlock = original.channels == 1 ? 1 : 0;
+    const std::uint64_t roomBlocks = original.roomUnits - std::min(original.roomUnits, endBlock);
+    std::string reason;
+    if (!original.readable) {
+        reason = "the sound it would replace in the archive is not one sorvik reads";
+    } else if (channels != original.channels) {
         reason = std::string(channels == 1 ? "mono" : "stereo") + ", where the original is " +
                  (original.channels == 1 ? "mono" : "stereo");
     } else if (sampleRate != original.sampleRate) {
         reason = "plays at " + std::to_string(sampleRate) + " Hz, where the original plays at " +
                  std::to_string(original.sampleRate) + " Hz: resample it";
-    } else if (units > roomBlocks) {
-        reason = "lasts " + Seconds(units * kSamplesPerBlock, sampleRate) + ": at most " +
-                 Seconds(roomBlocks * kSamplesPerBlock, sampleRate) + " fit in its place";
+    } else if (units + endBlock > original.roomUnits) {
+        reason = "lasts " + Duration(samples, sampleRate) + ": at most " +
+                 Duration(roomBlocks * kSamplesPerBlock, sampleRate) + " fit in its place";
         // A WAV file rendered with its loop repeated never fits.
         if (wav) reason += " (if it was extracted with -loops, extract it again without)";
     } else {
-        return true;
+        return Verdict::Edited;
     }
-    ++refusals_;
-    report_.Refused(name, reason);
-    return false;
+    return Refuse(name, reason);
 }
 
-ResultCode WriteRebuiltArchive(ByteSource& archive, const std::vector<Replacement>& replacements,
-                               const FolderFiles& folder, OutputSink& sink,
-                               const std::string& outputName) {
-    return WriteOutput(sink, outputName, [&](OutputFile& file) {
-        ResultCode result = CopyRange(archive, 0, archive.Size(), file);
-        for (const Replacement& replacement : replacements) {
-            if (result != ResultCode::Ok) break;
-            const std::unique_ptr<ByteSource> source = folder.Open(replacement.name);
-            result = source ? PutInPlace(replacement, *source, file) : ResultCode::ReadFailed;
-        }
+Plan::Verdict Plan::Refuse(const std::string& name, const std::string& reason) const {
+    ++refusals_;
+    report_.Refused(name, reason);
+    return Verdict::Refused;
+}
+
+bool Plan::SameFiles(const std::string& first, const std::string& second) const {
+    const std::unique_ptr<ByteSource> one = folder_.Open(first);
+    const std::unique_ptr<ByteSource> other = folder_.Open(second);
+    return one && other && one->Size() == other->Size() &&
+           SameRange(*one, 0, *other, 0, one->Size());
+}
+
+}  // namespace
+
+std::vector<std::string> FilesIn::Names() const {
+    std::vector<std::string> names;
+    FileFinder finder((folder_ + "*").c_str());
+    for (bool more = finder.HasMatch(); more; more = finder.Next()) names.push_back(finder.Name());
+    return names;
+}
+
+std::unique_ptr<ByteSource> FilesIn::Open(const std::string& name) const {
+    auto file = std::make_unique<FileSource>((folder_ + name).c_str());
+    if (!file->IsOpen()) return nullptr;
+    return file;
+}
+
+RebuildResult RebuildArchive(ByteSource& archive, const std::string& archiveName,
+                             const IndexFiles& indexFiles, const FolderFiles& folder,
+                             SectionMask sections, OutputSink& sink, RebuildReport& report) {
+    RebuildResult result;
+    const Plan plan(folder, archiveName, report);
+    NamesOnly names;
+    SfsExtractor walk(plan, sections, names, report, FailurePolicy::KeepGoing);
+    const ResultCode walked = walk.ExtractAll(archive, archiveName, indexFiles);
+    result.replaced = plan.Replacements();
+    result.kept = plan.Kept();
+    if (walked != ResultCode::Ok || walk.FailuresPassed() > 0 || plan.Refusals() > 0) {
         return result;
-    });
+    }
+    if (result.replaced.empty()) {
+        report.NothingDiffers();
+        result.outcome = RebuildResult::Outcome::NothingDiffers;
+        return result;
+    }
+    const ResultCode written =
+        WriteRebuilt(archive, result.replaced, folder, sink, archiveName, report);
+    result.outcome = written == ResultCode::Ok ? RebuildResult::Outcome::Written
+                                               : RebuildResult::Outcome::WriteFailed;
+    return result;
 }
 
 }  // namespace sorvik::sfs

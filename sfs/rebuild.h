@@ -7,8 +7,9 @@
 
 #include "common/byte_source.h"
 #include "common/output_sink.h"
-#include "common/result_code.h"
-#include "sfs/archive_images.h"
+#include "common/reporter.h"
+#include "common/section_mask.h"
+#include "sfs/sfs_extractor.h"
 
 // Rebuilding an archive from a folder of extracted sounds, some of them edited: every sound
 // keeps its place, its room and its size fields, so the index files and the game's view of the
@@ -19,7 +20,9 @@ namespace sorvik::sfs {
 class FolderFiles {
   public:
     virtual ~FolderFiles() = default;
-    // Opens the file `name`; nullptr when there is none or it is not a regular file.
+    // The names of everything in the folder, in any order.
+    virtual std::vector<std::string> Names() const = 0;
+    // Opens the file `name`; nullptr when it cannot be opened or is not a regular file.
     virtual std::unique_ptr<ByteSource> Open(const std::string& name) const = 0;
 };
 
@@ -27,13 +30,14 @@ class FolderFiles {
 class FilesIn final : public FolderFiles {
   public:
     explicit FilesIn(std::string folder) : folder_(std::move(folder)) {}
+    std::vector<std::string> Names() const override;
     std::unique_ptr<ByteSource> Open(const std::string& name) const override;
 
   private:
     std::string folder_;
 };
 
-// A sound of the folder that takes the place of one in the archive.
+// A sound of the folder that takes the place of one in the archive: its room.
 struct Replacement {
     enum class Room {
         Effect,  // headerless mono: its end block stays on the original's last block
@@ -49,59 +53,62 @@ struct Replacement {
     std::uint64_t sourceOffset = 0;  // an image's: its first block (pair)
 };
 
-// What a rebuild tells, sound by sound.
-class RebuildReport {
+// What a rebuild tells as it goes. As a Reporter it hears what the walk through the archive
+// meets (a missing index file, an entry or a section that cannot be read); the progress of the
+// walk is not shown.
+class RebuildReport : public Reporter {
   public:
-    virtual ~RebuildReport() = default;
-    // The file `name` of the folder cannot take its sound's place, for `reason`.
+    // The file `name` of the folder (or two of them, both named) cannot take its sound's place,
+    // for `reason`.
     virtual void Refused(const std::string& name, const std::string& reason) = 0;
+    // The folder holds no sound that differs from the archive's: nothing is written.
+    virtual void NothingDiffers() = 0;
+    // Replaced sound `number` of `count` is being put in place.
+    virtual void Placing(unsigned /*number*/, unsigned /*count*/) {}
+    // The sound of the file `name` reads back from the new archive otherwise than it was put.
+    virtual void NotAsWritten(const std::string& name) = 0;
+
+    void NothingMatched(const std::string&) override {}
+    void LooseFilesStarted() override {}
+    void LooseFileStarted(unsigned) override {}
+    void LooseFileFailed(const std::string&, const std::string&, ResultCode) override {}
+    void SectionStarted(ArchiveSection, const std::string&) override {}
+    void ItemStarted(unsigned, unsigned) override {}
+    void SectionEnded() override {}
+    void FileWritten(const std::string&) override {}
 };
 
-// Decides, as an extraction walks the archive, which sounds the folder replaces: a sound whose
-// WAV file (named as a decoding extraction names it) holds other audio than the original's
-// decoding, or whose raw image (that name with ".VAG") differs from what -x writes. The audio is
-// compared, not the file: a WAV file with other chunks, or a "smpl" chunk, is the same sound.
-// Writes nothing: a sound is kept or replaced only in the plan.
-class ReplacedImages final : public ImageOutput {
-  public:
-    ReplacedImages(const FolderFiles& folder, RebuildReport& report)
-        : folder_(folder), report_(report) {}
-
-    std::string NameFor(const std::string& stem) const override;
-    std::string NameForEntry(const std::string& entryName) const override;
-    ResultCode WriteImage(ByteSource& archive, const ArchivedImage& image, ImageKind kind,
-                          OutputSink& sink, const std::string& name) const override;
-    ResultCode WriteEffect(ByteSource& source, std::uint64_t offset, std::uint64_t blockCount,
-                           const std::string& stem, OutputSink& sink,
-                           const std::string& name) const override;
-
-    const std::vector<Replacement>& Replacements() const { return replacements_; }
-    unsigned Kept() const { return kept_; }
-    unsigned Refusals() const { return refusals_; }
-
-  private:
-    struct Original;
-    ResultCode Decide(const Original& original, const std::string& name) const;
-    ResultCode DecideWav(const Original& original, const std::string& name, ByteSource& wav) const;
-    ResultCode DecideImage(const Original& original, const std::string& name,
-                           ByteSource& image) const;
-    // True when a new sound of `units` blocks (pairs; a mono end block not counted) of
-    // `channels` at `sampleRate` fits the original's place; otherwise it is refused.
-    bool Fits(const Original& original, const std::string& name, std::uint64_t units,
-              std::uint32_t sampleRate, std::uint16_t channels, bool wav) const;
-
-    const FolderFiles& folder_;
-    RebuildReport& report_;
-    // The plan grows while the const strategy is used by the extractor.
-    mutable std::vector<Replacement> replacements_;
-    mutable unsigned kept_ = 0;
-    mutable unsigned refusals_ = 0;
+struct RebuildResult {
+    enum class Outcome {
+        Written,         // in place, every replaced sound read back as it was put there
+        NothingWritten,  // a sound was refused, or the archive could not be walked in full
+        NothingDiffers,  // the folder holds no edit
+        WriteFailed,     // the new archive could not be written or did not read back
+    };
+    Outcome outcome = Outcome::NothingWritten;
+    std::vector<Replacement> replaced;  // in the archive's order, one per room
+    unsigned kept = 0;                  // the sounds walked whose rooms stay as they were
 };
 
-// Writes `archive` with `replacements` in place as the output `outputName`: a copy, then the
-// new blocks of each replaced sound and the silence after them.
-ResultCode WriteRebuiltArchive(ByteSource& archive, const std::vector<Replacement>& replacements,
-                               const FolderFiles& folder, OutputSink& sink,
-                               const std::string& outputName);
+// Rebuilds `archive` (the file `archiveName`, with `indexFiles`) from the sounds of `folder` as
+// the output `archiveName` of `sink`, within `sections`.
+//
+// The archive is walked as an extraction walks it, and each sound is looked for in the folder
+// under every name an extraction gives it: the WAV name of a decoding run, that name with
+// ".VAG", and the raw name of -x (a bank entry's name from its index, as it stands), each in
+// any letter case. A WAV file (by its extension, unless it begins as a sound image) is the same
+// sound when its format and samples are the original's decoding; any other file when it is byte
+// for byte what -x writes. A sound
+// with no file is kept without being read. A sound with a file that differs is replaced, after
+// checks; a file that cannot be opened or read, two different edits of one sound, or of one
+// room several entries share, is refused. One refusal, or a failure to walk the archive, and
+// nothing is written. A folder without an edit writes nothing either.
+//
+// The new archive is a copy with each replaced sound put in its room; before it is given its
+// name, each replaced sound is read back from it and compared with what was put there (for a
+// WAV file, the samples the decoder makes; for an image, its blocks).
+RebuildResult RebuildArchive(ByteSource& archive, const std::string& archiveName,
+                             const IndexFiles& indexFiles, const FolderFiles& folder,
+                             SectionMask sections, OutputSink& sink, RebuildReport& report);
 
 }  // namespace sorvik::sfs

@@ -352,9 +352,17 @@ TEST(CommandLine, RebuildsAnArchiveOnlyWhenEverySoundFitsAndNeverOverItself) {
     EXPECT_FALSE(fs::exists(scene.root.Path() / "out" / "SOUND.SFS"));
     scene.Put("out/SE_NONAME01.WAV", effect);
     const RunResult same = scene.Run({"-r", "in|SOUND.SFS", "out"});
-    EXPECT_EQ(same.exitCode, 0);
-    EXPECT_NE(same.output.find(Transcript("\n0 replaced, 60 kept\n")), std::string::npos);
-    EXPECT_TRUE(scene.Read("out/SOUND.SFS") == scene.Read("in/SOUND.SFS"));
+    EXPECT_EQ(same.errorOutput, Transcript("sorvik: no sound differs from the archive\n"));
+    EXPECT_FALSE(fs::exists(scene.root.Path() / "out" / "SOUND.SFS"));
+    Bytes quieter = effect;  // other audio, as long as it was
+    for (std::size_t at = 44; at < quieter.size(); at += 2) quieter[at + 1] = quieter[at + 1] / 2;
+    scene.Put("out/SE_NONAME01.WAV", quieter);
+    const RunResult edited = scene.Run({"-r", "in|SOUND.SFS", "out"});
+    EXPECT_EQ(edited.exitCode, 0);
+    EXPECT_NE(edited.output.find(Transcript("rebuilding: ")), std::string::npos);
+    EXPECT_NE(edited.output.find(Transcript(
+                  "\rwriting: 1 / 1\nreplaced: SE_NONAME01.WAV\n1 replaced, 59 kept\n\n")),
+              std::string::npos);
     const RunResult beside = scene.Run({"in|SOUND.SFS", "-r"});
     EXPECT_EQ(beside.errorOutput, Transcript(scene.Native(
                                       "sorvik: the rebuilt archive would replace {IN}SOUND.SFS: name "
@@ -367,7 +375,7 @@ TEST(CommandLine, RebuildsAnArchiveOnlyWhenEverySoundFitsAndNeverOverItself) {
     WriteArchive(contents, scene.root.Path() / "cut");
     const RunResult cut = scene.Run({"-r", "cut|SOUND.SFS", "out"});
     EXPECT_EQ(cut.errorOutput, Transcript("sorvik: the archive: can't read it\n"));
-    for (const RunResult* run : {&refused, &beside, &notAnArchive, &missing, &cut}) {
+    for (const RunResult* run : {&refused, &same, &beside, &notAnArchive, &missing, &cut}) {
         EXPECT_EQ(run->exitCode, 1);
     }
 }

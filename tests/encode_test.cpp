@@ -138,6 +138,28 @@ TEST(EncodeWavToImage, DecodesToTheSoundInWholeBlocksWithItsLoopFlags) {
     }
 }
 
+TEST(EncodeWavToImage, AMonoSoundEndingInABlockOfSilenceHasItForItsEndBlock) {
+    struct Case {
+        std::size_t frames;
+        std::optional<Loop> loop;
+        std::size_t blocks;  // with the end block
+    };
+    const Case cases[] = {{28, std::nullopt, 1}, {280, std::nullopt, 10}, {280, Loop{0, 252}, 11},
+                          {290, std::nullopt, 12}};
+    for (const Case& c : cases) {
+        std::vector<std::int16_t> in = Tone(c.frames, 1);
+        std::fill(in.end() - 28, in.end(), 0);
+        MemorySink sink, decoded;
+        WavRefusal refusal;
+        ASSERT_EQ(Encode(Wav(1, 1, 16, in, c.loop), sink, refusal), ResultCode::Ok);
+        const Bytes& image = sink.files["a_long_name_of_a_sound.vag"];
+        ASSERT_EQ(image.size(), 48 + 16 * c.blocks) << c.frames;
+        MemorySource source(image.data(), image.size());
+        ASSERT_EQ(ConvertVagImage(source, 0, image.size(), decoded, "x"), ResultCode::Ok);
+        EXPECT_EQ(decoded.files["x"].size(), 44 + 56 * c.blocks) << c.frames;  // 28 per block
+    }
+}
+
 TEST(EncodeAdpcmBlock, ReportsExactlyWhatTheDecoderMakes) {
     // A tone, full-scale edges that saturate, and quiet noise; ending where the decoder's
     // history would show any difference.

@@ -58,6 +58,11 @@ class MemorySink final : public OutputSink {
             std::memcpy(bytes_.data() + offset, bytes, count);
             return true;
         }
+        bool ReadBack(std::uint64_t offset, void* bytes, std::size_t count) override {
+            if (offset + count > bytes_.size()) return false;
+            std::memcpy(bytes, bytes_.data() + offset, count);
+            return true;
+        }
         bool Commit() override {
             return !sink_.failCommit && sink_.TakeName(name_, [this](bool replace) {
                        const auto stored = sink_.Find(name_);
