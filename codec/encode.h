@@ -15,9 +15,10 @@
 // or its header's claims.
 //
 // The image (see docs/formats.md, "Encoded images"):
-//   - a 48-byte header: "VAGp" (mono) or "STER" (stereo); the data size of one channel both LE
-//     at 4 and BE at 12; the sample rate BE at 16; at 32 the output name without its extension,
-//     cut to 15 bytes and ended by a zero byte;
+//   - a 48-byte header in the SDK tools' form (see MakeSoundImageHeader): "VAGp" (mono) or
+//     "STER" (stereo); the version 0x20 BE at 4; the data size of one channel BE at 12; the
+//     sample rate BE at 16; at 32 the output name without its extension, cut to 15 bytes and
+//     ended by a zero byte;
 //   - per channel, B = max(1, ceil(frames / 28)) blocks, the last one padded with silence; a
 //     stereo image alternates them, left block first, as the archive's music does;
 //   - mono only: one end block after them (byte 1 = 7, all else 0). A stereo image has none: the

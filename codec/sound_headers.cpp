@@ -30,6 +30,13 @@ std::optional<SoundImageHeader> ReadSterHeader(const SoundHeaderBytes& header) {
 
 SoundHeaderBytes MakeSoundImageHeader(std::uint16_t channels, std::uint32_t channelBytes,
                                       std::uint32_t sampleRate, const std::string& name) {
+    SoundHeaderBytes header = MakeArchivedImageHeader(channels, channelBytes, sampleRate, name);
+    StoreBe32(header.data() + kHeaderVersionOffset, kHeaderVersion);
+    return header;
+}
+
+SoundHeaderBytes MakeArchivedImageHeader(std::uint16_t channels, std::uint32_t channelBytes,
+                                         std::uint32_t sampleRate, const std::string& name) {
     SoundHeaderBytes header{};
     std::memcpy(header.data(), channels == 1 ? kVagMagic : kSterMagic, 4);
     StoreLe32(header.data() + kHeaderLeSizeOffset, channelBytes);

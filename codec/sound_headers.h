@@ -10,7 +10,8 @@
 //
 // Sound image header (mono "VAGp" and interleaved stereo "STER" differ only in the magic):
 //   0  4 bytes  magic
-//   4  u32 LE   data size again (only images stored in the archive fill it)
+//   4  u32      the SDK tools' images: the version, BE (0x20); images stored in the archive:
+//               the data size again, LE. Readers never need it: both forms read alike.
 //   12 u32 BE   data size N in bytes; for stereo, the size of one channel
 //   16 u32 BE   sample rate in Hz
 //   32 16 bytes name, ended by its first zero byte or the end of the field
@@ -20,6 +21,8 @@ namespace sorvik {
 
 constexpr std::size_t kSoundHeaderSize = 48;
 constexpr std::size_t kHeaderLeSizeOffset = 4;
+constexpr std::size_t kHeaderVersionOffset = 4;
+constexpr std::uint32_t kHeaderVersion = 0x20;
 constexpr std::size_t kHeaderBeSizeOffset = 12;
 constexpr std::size_t kHeaderSampleRateOffset = 16;
 constexpr std::size_t kHeaderNameOffset = 32;
@@ -46,11 +49,15 @@ std::optional<SoundImageHeader> ReadVagHeader(const SoundHeaderBytes& header);
 // The same for a stereo image ("STER"); the data size counts both channels.
 std::optional<SoundImageHeader> ReadSterHeader(const SoundHeaderBytes& header);
 
-// The header of a sound image: "VAGp" for 1 channel, "STER" for 2; `channelBytes` (the data of
-// one channel) in both size fields; `sampleRate`; `name` cut to 15 bytes and ended by a zero.
-// Every other byte is 0.
+// The header of a loose sound image, in the SDK tools' form that other programs recognise:
+// "VAGp" for 1 channel, "STER" for 2; the version 0x20 BE at 4; `channelBytes` (the data of one
+// channel) BE at 12; `sampleRate`; `name` cut to 15 bytes and ended by a zero. Every other byte
+// is 0.
 SoundHeaderBytes MakeSoundImageHeader(std::uint16_t channels, std::uint32_t channelBytes,
                                       std::uint32_t sampleRate, const std::string& name);
+// The same in the archive's own form: `channelBytes` LE at 4 in place of the version.
+SoundHeaderBytes MakeArchivedImageHeader(std::uint16_t channels, std::uint32_t channelBytes,
+                                         std::uint32_t sampleRate, const std::string& name);
 
 // Fills all 44 bytes of a WAV header for 16-bit PCM data of `dataSize` bytes in `channels`
 // channels, followed by `trailingBytes` of further chunks that the RIFF size counts.

@@ -69,7 +69,7 @@ ResultCode RawImages::WriteEffect(ByteSource& source, std::uint64_t offset,
                                   OutputSink& sink, const std::string& name) const {
     const std::uint64_t dataBytes = blockCount * kAdpcmBlockSize;
     const SoundHeaderBytes header =
-        MakeSoundImageHeader(1, static_cast<std::uint32_t>(dataBytes), kEffectSampleRate, stem);
+        MakeArchivedImageHeader(1, static_cast<std::uint32_t>(dataBytes), kEffectSampleRate, stem);
     return WriteOutput(sink, name, [&](OutputFile& file) {
         if (!file.Write(header.data(), header.size())) return ResultCode::WriteFailed;
         return CopyRange(source, offset, dataBytes, file);

@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
 #include <optional>
 #include <string>
@@ -117,13 +118,24 @@ TEST(EncodeWavToImage, DecodesToTheSoundInWholeBlocksWithItsLoopFlags) {
                     << c.frames << " " << block;
             }
         }
-        MemorySource imageSource(image.data(), image.size());
+        // The SDK tools' header form; the archive's (the size LE at 4) decodes to the same.
+        EXPECT_EQ(Bytes(image.begin() + 4, image.begin() + 8), (Bytes{0, 0, 0, 0x20}));
+        const Bytes archived = [&] {
+            Bytes form = image;
+            std::reverse_copy(image.begin() + 12, image.begin() + 16, form.begin() + 4);
+            return form;
+        }();
         MemorySink decoded;
-        const ResultCode converted =
-            c.channels == 1 ? ConvertVagImage(imageSource, 0, image.size(), decoded, "x")
-                            : ConvertSterImage(imageSource, 0, image.size(), decoded, "x");
-        ASSERT_EQ(converted, ResultCode::Ok);
+        for (const Bytes* form : {&archived, &image}) {
+            MemorySource imageSource(form->data(), form->size());
+            const char* name = form == &image ? "x" : "archived";
+            const ResultCode converted =
+                c.channels == 1 ? ConvertVagImage(imageSource, 0, form->size(), decoded, name)
+                                : ConvertSterImage(imageSource, 0, form->size(), decoded, name);
+            ASSERT_EQ(converted, ResultCode::Ok);
+        }
         const Bytes& wav = decoded.files["x"];
+        EXPECT_TRUE(wav == decoded.files["archived"]) << c.frames;
         ASSERT_EQ(wav.size(), 44 + units * 56 * c.channels);  // 28 samples per block and channel
         std::vector<std::int16_t> out((wav.size() - 44) / 2);
         for (std::size_t i = 0; i < out.size(); ++i)

@@ -210,7 +210,8 @@ TEST(Rebuild, EditsUnderEveryNameTakeTheirRoomsAndReadBack) {
     Files folder = Extract(archive, image, sfs::RawImages());
     folder.insert(original.begin(), original.end());
     folder.erase("BGM10.WAV");
-    const Bytes bankImage = MakeVagImage(EncodeAdpcm(Sine(200, 0.001, 44100, 9000)), 44100, "v", false);
+    Bytes bankImage = MakeVagImage(EncodeAdpcm(Sine(200, 0.001, 44100, 9000)), 44100, "v", false);
+    bankImage[7] = 0x20;  // the SDK tools' header form (version 0x20 at 4)
     // The name the sound is extracted as, the file of the edit, what it holds.
     const std::vector<std::tuple<std::string, std::string, Bytes>> edits = {
         {"SE_NONAME03.WAV", "SE_NONAME03.WAV", SineWav(0.002, 48000)},
