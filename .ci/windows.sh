@@ -45,7 +45,7 @@ check_zip() {
     listing=$(python3 -m zipfile -l "$zip") || return 1
     echo "$zip holds:"
     echo "$listing"
-    for file in sorvik.exe README.md LICENSE; do
+    for file in sorvik.exe README.md LICENSE docs/formats.md; do
         grep -q "^sorvik-[^/]*-$1/$file " <<<"$listing" || { echo "$zip: $file is missing"; return 1; }
     done
 }

@@ -56,6 +56,10 @@ ParseResult ApplyShortOption(const char* argument, RunSettings& settings) {
             if (!StandsAlone(rest)) return ParseResult::BadOption;
             settings.replaceExisting = true;
             return ParseResult::Run;
+        case 'q':
+            if (!StandsAlone(rest)) return ParseResult::BadOption;
+            settings.quiet = true;
+            return ParseResult::Run;
         case 'h':
         case '?':
             return ParseResult::Help;

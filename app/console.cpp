@@ -32,4 +32,9 @@ void PrintError(const char* format, ...) {
     std::fputc('\n', stderr);
 }
 
+void PutError(const char* text) {
+    std::fflush(stdout);
+    std::fputs(text, stderr);
+}
+
 }  // namespace sorvik::console

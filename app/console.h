@@ -26,4 +26,8 @@ __attribute__((format(printf, 1, 2)))
 #endif
 void PrintError(const char* format, ...);
 
+// Writes `text` as it is on standard error, after everything printed on standard output so far:
+// the progress line.
+void PutError(const char* text);
+
 }  // namespace sorvik::console

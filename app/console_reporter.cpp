@@ -140,6 +140,7 @@ void RebuildReporter::Refused(const std::string& name, const std::string& reason
 void RebuildReporter::NothingDiffers() { console::PrintError("no sound differs from the archive"); }
 
 void RebuildReporter::Placing(unsigned number, unsigned count) {
+    if (quiet_) return;
     console::Print("\rwriting: %u / %u", number, count);
     counting_ = true;
 }
@@ -160,6 +161,7 @@ bool RebuildReporter::ReportRebuild(const sfs::RebuildResult& result,
     EndCount();
     switch (result.outcome) {
         case sfs::RebuildResult::Outcome::Written:
+            if (quiet_) return true;
             for (const sfs::Replacement& replacement : result.replaced) {
                 console::Print("replaced: %s\n", DisplayName(replacement.name).c_str());
             }

@@ -55,6 +55,9 @@ class ConsoleReporter final : public Reporter {
 // the outcome. The walk through the archive is not shown.
 class RebuildReporter final : public sfs::RebuildReport {
   public:
+    // `quiet` (-q): the running count and the list of what was replaced are not shown.
+    explicit RebuildReporter(bool quiet = false) : quiet_(quiet) {}
+
     void IndexMissing(const std::string& indexPath) override;
     void EntryFailed(const std::string& entryName, const std::string& outputName,
                      ResultCode reason) override;
@@ -74,6 +77,7 @@ class RebuildReporter final : public sfs::RebuildReport {
 
     bool sectionToldOf_ = false;  // the failing section's reason was told (a missing index)
     bool counting_ = false;       // the running count's line is not ended
+    bool quiet_;
 };
 
 }  // namespace sorvik

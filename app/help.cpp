@@ -41,6 +41,7 @@ const char kFullHelp[] =
     "  -y         let encoded images and a rebuilt archive replace files of their\n"
     "             names (each is named on standard error); without it such an\n"
     "             output is refused. Decoding replaces the WAV files it wrote before.\n"
+    "  -q         quiet: show nothing but failures (a listing is still shown)\n"
     "  -h, -?     show the short usage text\n"
     "  --help     show this help\n"
     "  --version  show the version\n"
@@ -51,6 +52,8 @@ const char kFullHelp[] =
     "\n"
     "Exit status: 0 when everything asked for was done, 1 when something failed,\n"
     "2 when the command line could not be used.\n";
+
+const char kFullHelpPointer[] = "more options: sorvik --help";
 
 const char kVersionLine[] = "sorvik " SORVIK_VERSION;
 

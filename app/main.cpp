@@ -5,6 +5,7 @@
 #include "app/destination.h"
 #include "app/help.h"
 #include "app/listing_reporter.h"
+#include "app/run_reporter.h"
 #include "app/run_settings.h"
 #include "app/sink_notes.h"
 #include "codec/batch.h"
@@ -33,10 +34,10 @@ std::string Extension(const std::string& path) {
 }
 
 // True when the whole archive was extracted; under -k the failures gone past were shown as
-// they happened.
+// they happened. `events` tells the extraction's events to `reporter`, as the run shows them.
 bool ExtractArchive(const RunSettings& settings, const sfs::ImageOutput& images, OutputSink& sink,
-                    ConsoleReporter& reporter) {
-    sfs::SfsExtractor extractor(images, settings.sections, sink, reporter, settings.onFailure);
+                    Reporter& events, ConsoleReporter& reporter) {
+    sfs::SfsExtractor extractor(images, settings.sections, sink, events, settings.onFailure);
     const bool extracted = reporter.ReportExtraction(extractor.ExtractAll(settings.inputPath));
     return extracted && extractor.FailuresPassed() == 0;
 }
@@ -71,8 +72,10 @@ bool Rebuild(const RunSettings& settings, OutputSink& sink) {
         return false;
     }
     sink.ProtectInput(archive.Identity());
-    console::Print("rebuilding: %s\n", DisplayName(settings.inputPath).c_str());
-    RebuildReporter reporter;
+    if (!settings.quiet) {
+        console::Print("rebuilding: %s\n", DisplayName(settings.inputPath).c_str());
+    }
+    RebuildReporter reporter(settings.quiet);
     const sfs::RebuildResult result = sfs::RebuildArchive(
         archive, archiveName, sfs::IndexFilesBeside(settings.inputPath),
         sfs::FilesIn(settings.outputDir), settings.sections, sink, reporter);
@@ -83,27 +86,30 @@ bool Rebuild(const RunSettings& settings, OutputSink& sink) {
 bool Convert(const RunSettings& settings, OutputSink& sink) {
     if (settings.rebuild) return Rebuild(settings, sink);
     ConsoleReporter reporter(settings.inputPath, HasExtension(settings.inputPath, "WAV"));
+    RunReporter events(reporter, settings.quiet, !settings.quiet && platform::StderrIsTerminal());
     const WavOptions wav = settings.decode ? settings.wav : WavOptions{};
     if (HasExtension(settings.inputPath, "WAV")) {
-        return EncodeWavFiles(settings.inputPath, sink, reporter, settings.onFailure);
+        return EncodeWavFiles(settings.inputPath, sink, events, settings.onFailure);
     }
     if (HasExtension(settings.inputPath, "VAG")) {
-        return DecodeVagFiles(settings.inputPath, sink, reporter, settings.onFailure, wav);
+        return DecodeVagFiles(settings.inputPath, sink, events, settings.onFailure, wav);
     }
     if (HasExtension(settings.inputPath, "SFS")) {
-        return settings.decode ? ExtractArchive(settings, sfs::DecodedImages(wav), sink, reporter)
-                               : ExtractArchive(settings, sfs::RawImages(), sink, reporter);
+        return settings.decode
+                   ? ExtractArchive(settings, sfs::DecodedImages(wav), sink, events, reporter)
+                   : ExtractArchive(settings, sfs::RawImages(), sink, events, reporter);
     }
     console::Print("%s: Unknown format.\n\n", DisplayName(settings.inputPath).c_str());
     return false;
 }
 
 // Ends the "starting..." line and shows the usage text, after `problem` on standard error
-// unless it is empty.
+// unless it is empty; then points to the full help on standard error.
 int PrintUsage(int exitStatus, const std::string& problem = std::string()) {
     console::PutChar('\r');
     if (!problem.empty()) console::PrintError("%s", problem.c_str());
     console::PutLine(help::kUsageText);
+    console::PrintError("%s", help::kFullHelpPointer);
     return exitStatus;
 }
 
@@ -127,7 +133,9 @@ int ConvertInto(const RunSettings& settings) {
     ConsoleSinkNotes notes;
     destination.HandleExistingFiles(ExistingFilesFor(settings), &notes);
     if (destination.IsOpen()) {
-        console::Print("\rdestination:\n\t%s\n\n", DisplayName(settings.outputDir).c_str());
+        if (!settings.quiet) {
+            console::Print("\rdestination:\n\t%s\n\n", DisplayName(settings.outputDir).c_str());
+        }
         done = Convert(settings, destination);
     } else {
         console::Print("\rCan't create %s.\n\n", DisplayName(settings.outputDir).c_str());
@@ -136,7 +144,7 @@ int ConvertInto(const RunSettings& settings) {
                                 DisplayName(settings.outputDir).c_str());
         }
     }
-    console::PutLine("\nfinished!");
+    if (!settings.quiet) console::PutLine("\nfinished!");
     return done ? kExitDone : kExitFailed;
 }
 
@@ -177,8 +185,10 @@ int Run(int argc, char** argv) {
         console::PutLine(help::kVersionLine);
         return kExitDone;
     }
-    // A listing's standard output is the listing alone.
-    if (parsed != ParseResult::Run || !settings.list) console::Print("starting...");
+    // A listing's standard output is the listing alone; -q shows failures alone.
+    if (parsed != ParseResult::Run || !(settings.list || settings.quiet)) {
+        console::Print("starting...");
+    }
     if (parsed == ParseResult::Help) return PrintUsage(kExitDone);
     if (parsed == ParseResult::BadOption) {
         return PrintUsage(kExitUsage,

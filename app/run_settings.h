@@ -25,6 +25,7 @@ struct RunSettings {
     bool list = false;      // -l: list the sounds, write nothing
     bool rebuild = false;   // -r: rebuild the archive from the destination's sounds
     bool replaceExisting = false;  // -y: encodes and a rebuilt archive replace existing files
+    bool quiet = false;     // -q: show nothing but failures
     WavOptions wav;         // -loop, -loops N
     SectionMask sections = Section::kAll;
     FailurePolicy onFailure = FailurePolicy::StopAtFirst;  // KeepGoing after -k

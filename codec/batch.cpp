@@ -3,6 +3,7 @@
 #include "codec/encode.h"
 #include "codec/sound_data.h"
 #include "common/path_helpers.h"
+#include "common/progress_source.h"
 
 namespace sorvik {
 
@@ -62,7 +63,7 @@ namespace {
 
 // Converts each file that `pattern` matches with `convert(source, outputName, refusal)` into the
 // output of the same base name with `extension`, reporting each file that fails (or whose format
-// `refusal` names) and each file written.
+// `refusal` names), the progress through each file, and each file written.
 template <typename Convert>
 bool ConvertMatches(const std::string& pattern, const char* extension, OutputSink& sink,
                     Reporter& reporter, FailurePolicy policy, Convert convert) {
@@ -83,7 +84,8 @@ bool ConvertMatches(const std::string& pattern, const char* extension, OutputSin
             }
             const std::string outputName = sink.Claim(OutputNameFor(name, extension));
             WavRefusal refusal;
-            const ResultCode result = convert(source, outputName, refusal);
+            ProgressSource watched(source, reporter, 0, source.Size());
+            const ResultCode result = convert(watched, outputName, refusal);
             if (!refusal.format.empty()) {
                 reporter.FormatRefused(name, refusal.format);
             } else if (result != ResultCode::Ok) {

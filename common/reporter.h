@@ -1,5 +1,6 @@
 #pragma once
 
+#include <cstdint>
 #include <string>
 
 #include "common/result_code.h"
@@ -49,6 +50,9 @@ class Reporter {
     // --- Both ---
     // The output `name` is complete and in place.
     virtual void FileWritten(const std::string& name) = 0;
+    // `done` of the `total` bytes of the sound being converted have been read. Told each time
+    // the percentage moves on (see ProgressSource), so a few hundred times a sound at most.
+    virtual void Progress(std::uint64_t /*done*/, std::uint64_t /*total*/) {}
 };
 
 }  // namespace sorvik

@@ -164,12 +164,15 @@ void FreeBlock(void* block);
 
 // True when standard output is a terminal or console window (not a file or a pipe).
 bool StdoutIsTerminal();
+// The same for standard error.
+bool StderrIsTerminal();
 // True when both standard input and standard output are terminals, so the user can be asked.
 bool CanAskOnTerminal();
 
 // Shows an information message with an OK button and waits until it is closed. `caption` and
-// `text` are in the build's own text encoding (code page 932 on Windows, UTF-8 elsewhere); where
-// there is no message box they are printed to standard error.
+// `text` are in the build's own text encoding (code page 932 on Windows, UTF-8 elsewhere). Where
+// the system has no message boxes (POSIX) nothing is shown: the caller tells the user on
+// standard error, in one line of its own.
 void ShowInformation(const char* caption, const char* text);
 
 }  // namespace sorvik::platform

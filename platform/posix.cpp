@@ -13,7 +13,6 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <limits>
@@ -362,12 +361,12 @@ void FreeBlock(void* block) { std::free(block); }
 
 bool StdoutIsTerminal() { return ::isatty(STDOUT_FILENO) == 1; }
 
+bool StderrIsTerminal() { return ::isatty(STDERR_FILENO) == 1; }
+
 bool CanAskOnTerminal() { return ::isatty(STDIN_FILENO) == 1 && StdoutIsTerminal(); }
 
-void ShowInformation(const char* caption, const char* text) {
-    std::fflush(stdout);
-    std::fprintf(stderr, "%s\n%s\n", caption, text);
-}
+// Standard error keeps one English line per problem, which the caller has written.
+void ShowInformation(const char*, const char*) {}
 
 }  // namespace sorvik::platform
 

@@ -500,6 +500,8 @@ bool IsConsole(DWORD standardHandle) {
 
 bool StdoutIsTerminal() { return IsConsole(STD_OUTPUT_HANDLE); }
 
+bool StderrIsTerminal() { return IsConsole(STD_ERROR_HANDLE); }
+
 bool CanAskOnTerminal() { return IsConsole(STD_INPUT_HANDLE) && StdoutIsTerminal(); }
 
 void ShowInformation(const char* caption, const char* text) {

@@ -1,6 +1,7 @@
 #include <algorithm>
 #include <string>
 
+#include "common/progress_source.h"
 #include "sfs/layout.h"
 #include "sfs/sfs_extractor.h"
 
@@ -27,8 +28,10 @@ ResultCode SfsExtractor::ExtractBgm(ByteSource& archive) {
         if (found != ResultCode::Ok) return found;
         const std::string stem = MakeSafeFileName(TrackName(track.header));
         const std::string name = sink_.Claim(images_.NameFor(stem));
+        // A track can take seconds: its progress is told as it is read.
+        ProgressSource watched(archive, reporter_, track.offset, track.Length());
         const ResultCode result =
-            images_.WriteImage(archive, track, ImageKind::Stereo, sink_, name);
+            images_.WriteImage(watched, track, ImageKind::Stereo, sink_, name);
         if (!GoesOnAfterEntry(stem, name, result)) return result;
         // The next header is looked for after the data; the header's own bytes are not counted.
         offset = RoundUpToSector(offset + track.dataBytes);

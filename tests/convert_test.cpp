@@ -8,10 +8,12 @@
 #include <string>
 #include <vector>
 
+#include "app/progress_line.h"
 #include "codec/batch.h"
 #include "codec/describe.h"
 #include "common/display_name.h"
 #include "common/output_names.h"
+#include "common/progress_source.h"
 #include "platform/platform.h"
 #include "tests/support/adpcm_encoder.h"
 #include "tests/support/archive_generator.h"
@@ -237,6 +239,45 @@ TEST(DisplayNames, ControlAndBidiCharactersAreEscapedAndEverythingElseKept) {
             {"効果音_01.vag", "効果音_01.vag"}});
     }
     for (const auto& [name, expected] : shown) EXPECT_EQ(DisplayName(name), expected) << name;
+}
+
+// Only the progress, which the archive's and the batch's event tables leave out.
+class ProgressRecorder final : public Reporter {
+  public:
+    std::vector<std::uint64_t> done;
+    void Progress(std::uint64_t bytes, std::uint64_t total) override {
+        EXPECT_EQ(total, 48u + (2 << 20));
+        done.push_back(bytes);
+    }
+    void NothingMatched(const std::string&) override {}
+    void LooseFilesStarted() override {}
+    void LooseFileStarted(unsigned) override {}
+    void LooseFileFailed(const std::string&, const std::string&, ResultCode) override {}
+    void SectionStarted(ArchiveSection, const std::string&) override {}
+    void ItemStarted(unsigned, unsigned) override {}
+    void SectionEnded() override {}
+    void IndexMissing(const std::string&) override {}
+    void FileWritten(const std::string&) override {}
+};
+
+TEST(Progress, ALongSoundTellsItsShareAtMostEachPercentAndTheLineShowsItWithTheSpeed) {
+    const Bytes image = MakeVagImage(Bytes(2 << 20, 0), 22050, "long", false);
+    MemorySource memory(image.data(), image.size());
+    ProgressRecorder recorder;
+    ProgressSource watched(memory, recorder, 0, image.size());
+    MemorySink sink;
+    ASSERT_EQ(ConvertLooseImage(watched, sink, "long.WAV"), ResultCode::Ok);
+    ASSERT_GE(recorder.done.size(), 2u);
+    EXPECT_LE(recorder.done.size(), 101u);
+    EXPECT_TRUE(std::is_sorted(recorder.done.begin(), recorder.done.end()));
+    EXPECT_EQ(recorder.done.back(), image.size());
+    const std::vector<std::tuple<std::uint64_t, std::uint64_t, double, std::string>> texts = {
+        {42000000, 100000000, 3.414, "  42% 12.3 MB/s"}, {1, 3, 0, "  33% 0.0 MB/s"},
+        {0, 0, 0, " 100% 0.0 MB/s"}, {5000000000, 5000000000, 2, " 100% 2500.0 MB/s"},
+    };
+    for (const auto& [done, total, seconds, text] : texts) {
+        EXPECT_EQ(ProgressText(done, total, seconds), text);
+    }
 }
 
 }  // namespace
