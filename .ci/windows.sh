@@ -32,6 +32,14 @@ for flavour in win64:x86_64:ON win32:i686:OFF; do
 done
 file build-win32/sorvik.exe build-win64/sorvik.exe 2>/dev/null || true
 status=0
+# Each release exe is stripped and carries its version (the resource's strings are UTF-16).
+for flavour in win32:i686 win64:x86_64; do
+    IFS=: read -r name processor <<<"$flavour"
+    ! "$processor-w64-mingw32-objdump" -h "build-$name/sorvik.exe" | grep -q '\.debug' ||
+        { echo "build-$name/sorvik.exe: not stripped"; status=1; }
+    strings -e l "build-$name/sorvik.exe" | grep -qx ProductVersion ||
+        { echo "build-$name/sorvik.exe: no version resource"; status=1; }
+done
 
 # --- The zips ----------------------------------------------------------------------------------------
 # cpack packs what `cmake --install` puts in place into build-<name>/sorvik-<version>-<name>.zip.
