@@ -51,7 +51,7 @@ class Reporter {
     // The output `name` is complete and in place.
     virtual void FileWritten(const std::string& name) = 0;
     // `done` of the `total` bytes of the sound being converted have been read. Told each time
-    // the percentage moves on (see ProgressSource), so a few hundred times a sound at most.
+    // the percentage moves on (see ProgressSource), so about a hundred times a sound at most.
     virtual void Progress(std::uint64_t /*done*/, std::uint64_t /*total*/) {}
 };
 
