@@ -366,7 +366,7 @@ TEST(CommandLine, RebuildsAnArchiveOnlyWhenEverySoundFitsAndNeverOverItself) {
     const RunResult same = scene.Run({"-r", "in|SOUND.SFS", "out"});
     EXPECT_EQ(same.exitCode, 0);
     EXPECT_NE(same.output.find(Transcript("\n0 replaced, 60 kept\n")), std::string::npos);
-    EXPECT_TRUE(scene.Read("out/SOUND.SFS") == scene.Read("in/SOUND.SFS"));
+    EXPECT_TRUE(SameBytes(scene.root.Path() / "out/SOUND.SFS", scene.root.Path() / "in/SOUND.SFS"));
     const RunResult beside = scene.Run({"in|SOUND.SFS", "-r"});
     EXPECT_EQ(beside.errorOutput, Transcript(scene.Native(
                                       "sorvik: the rebuilt archive would replace {IN}SOUND.SFS: name "

@@ -53,6 +53,20 @@ std::vector<std::uint8_t> ReadBytes(const fs::path& path) {
     return {std::istreambuf_iterator<char>(stream), std::istreambuf_iterator<char>()};
 }
 
+bool SameBytes(const fs::path& first, const fs::path& second) {
+    std::ifstream one(first, std::ios::binary), other(second, std::ios::binary);
+    std::vector<char> piece(1 << 20), otherPiece(1 << 20);
+    while (one && other) {
+        one.read(piece.data(), static_cast<std::streamsize>(piece.size()));
+        other.read(otherPiece.data(), static_cast<std::streamsize>(otherPiece.size()));
+        if (one.gcount() != other.gcount() ||
+            !std::equal(piece.begin(), piece.begin() + one.gcount(), otherPiece.begin())) {
+            return false;
+        }
+    }
+    return one.eof() && other.eof();
+}
+
 void WriteBytes(const fs::path& path, const std::vector<std::uint8_t>& bytes) {
     std::ofstream stream(path, std::ios::binary | std::ios::trunc);
     stream.write(reinterpret_cast<const char*>(bytes.data()),

@@ -29,6 +29,8 @@ class TempDir {
 };
 
 std::vector<std::uint8_t> ReadBytes(const fs::path& path);
+// True when both files hold the same bytes (read a piece at a time, as archives are large).
+bool SameBytes(const fs::path& first, const fs::path& second);
 void WriteBytes(const fs::path& path, const std::vector<std::uint8_t>& bytes);
 // Every file below `folder`, as UTF-8 paths relative to it with '/' separators, sorted.
 std::vector<std::string> ListFilesBelow(const fs::path& folder);
