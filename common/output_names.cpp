@@ -66,13 +66,7 @@ std::string OutputNameRegistry::Key(const std::string& name) const {
     if (platform::kIgnoresTrailingDotsAndBlanks) {
         while (!key.empty() && (key.back() == '.' || key.back() == ' ')) key.pop_back();
     }
-    if (foldsCase_) {
-        // Only ASCII letters are folded: in UTF-8 their bytes never stand within another character.
-        for (char& character : key) {
-            if (character >= 'A' && character <= 'Z') character = static_cast<char>(character + 32);
-        }
-    }
-    return key;
+    return foldsCase_ ? platform::FoldCase(key) : key;
 }
 
 std::string OutputNameRegistry::Claim(const std::string& name) {

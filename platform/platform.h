@@ -37,6 +37,10 @@ bool IsReservedFileName(const std::string& name);
 // Compares two UTF-8 strings without regard to case. Returns <0, 0 or >0.
 int CompareNoCase(const char* left, const char* right);
 
+// `name` (UTF-8) with its letters in one case, as a file system that ignores case compares
+// names: every letter on Windows (Ａ and ａ, É and é too), ASCII letters elsewhere.
+std::string FoldCase(const std::string& name);
+
 // Resolves `path` against the current directory. nullopt when the result is longer than the
 // system can hold (Windows) or the current directory cannot be read.
 std::optional<std::string> MakeAbsolute(const std::string& path);

@@ -38,6 +38,14 @@ bool IsReservedFileName(const std::string&) { return false; }
 
 int CompareNoCase(const char* left, const char* right) { return ::strcasecmp(left, right); }
 
+std::string FoldCase(const std::string& name) {
+    std::string folded = name;
+    for (char& character : folded) {
+        if (character >= 'A' && character <= 'Z') character = static_cast<char>(character + 32);
+    }
+    return folded;
+}
+
 namespace {
 
 // Removes "." components and folds ".." into its parent, as an absolute path is shown to users.

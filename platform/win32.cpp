@@ -39,8 +39,8 @@ constexpr DWORD kLongestPath = 32768;
 // The UTF-16 form of the UTF-8 `text`; nullopt when it is not UTF-8.
 std::optional<std::wstring> Widen(const std::string& text) {
     if (text.empty()) return std::wstring();
-    if (text.size() > static_cast<std::size_t>(std::numeric_limits<int>::max()))
-        return std::nullopt;
+    constexpr auto kLargest = static_cast<std::size_t>(std::numeric_limits<int>::max());
+    if (text.size() > kLargest) return std::nullopt;
     const int size = static_cast<int>(text.size());
     const int length =
         ::MultiByteToWideChar(CP_UTF8, MB_ERR_INVALID_CHARS, text.data(), size, nullptr, 0);
@@ -199,6 +199,14 @@ int CompareNoCase(const char* left, const char* right) {
     const std::optional<std::wstring> wideRight = Widen(right);
     if (!wideLeft || !wideRight) return std::strcmp(left, right);
     return ::lstrcmpiW(wideLeft->c_str(), wideRight->c_str());
+}
+
+std::string FoldCase(const std::string& name) {
+    std::optional<std::wstring> wide = Widen(name);
+    if (!wide) return name;
+    // The file system's own table folds to upper case.
+    ::CharUpperBuffW(wide->data(), static_cast<DWORD>(wide->size()));
+    return Narrow(*wide);
 }
 
 std::optional<std::string> MakeAbsolute(const std::string& path) {

@@ -197,6 +197,7 @@ TEST(OutputNames, SafeNamesAndOneRegistryPerRun) {
         {"x.WAV", "x_3.WAV"},   {"noext", "noext"},    {"noext", "noext_2"},
         {"X.wav", folds ? "X_4.wav" : "X.wav"},
         {"trail.", "trail."},   {"trail", windows ? "trail_2" : "trail"},
+        {"Ａ.WAV", "Ａ.WAV"},   {"ａ.wav", windows ? "ａ_2.wav" : "ａ.wav"},
     };
     for (const auto& [name, expected] : claims) EXPECT_EQ(names.Claim(name), expected) << name;
 }
