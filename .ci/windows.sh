@@ -55,7 +55,7 @@ for name in win64 win32; do
     check_zip "$name" || status=1
 done
 
-# --- The test suites under wine ----------------------------------------------------------------------
+# --- The test suites under wine ----------------------------------------------------------------
 # No display: the dialogs and the message box fail at once instead of waiting for a user.
 unset DISPLAY
 export WINEDEBUG=-all

@@ -181,7 +181,8 @@ TEST(OutputNames, SafeNamesAndOneRegistryPerRun) {
         {"..", "_"}, {std::string("t\x01x", 3), "t_x"}, {"sorvik-unfinished-1-0.tmp",
                                                           "_sorvik-unfinished-1-0.tmp"},
         {"CON.WAV", windows ? "_CON.WAV" : "CON.WAV"}, {"a?b", windows ? "a_b" : "a?b"},
-        {"conin$.VAG", windows ? "_conin$.VAG" : "conin$.VAG"}, {"CONOUT$", windows ? "_CONOUT$" : "CONOUT$"},
+        {"conin$.VAG", windows ? "_conin$.VAG" : "conin$.VAG"},
+        {"CONOUT$", windows ? "_CONOUT$" : "CONOUT$"},
         {"表/ソ\\.VAG", "表_ソ_.VAG"}, {"\x95\x5c.VAG", windows ? "__.VAG" : "\x95_.VAG"},
     };
     for (const auto& [name, expected] : safe) EXPECT_EQ(MakeSafeFileName(name), expected) << name;
@@ -215,7 +216,9 @@ TEST(OutputNames, ArchiveNamesAreCodePage932AndUtf8InsideTheSameOnEverySystem) {
         {"表", 15, "\x95\x5c"}, {"ABCDEFGHIJKLMN表", 15, "ABCDEFGHIJKLMN"}, {"ｱ", 1, "\xb1"},
         {"é表", 15, "é表"}, {"é表", 4, "é"}, {"plain", 3, "pla"},
     };
-    for (const auto& [name, limit, bytes] : written) EXPECT_EQ(NameForArchive(name, limit), bytes) << name;
+    for (const auto& [name, limit, bytes] : written) {
+        EXPECT_EQ(NameForArchive(name, limit), bytes) << name;
+    }
 }
 
 TEST(DisplayNames, ControlAndBidiCharactersAreEscapedAndEverythingElseKept) {

@@ -128,7 +128,7 @@ TEST_F(WindowsPlatform, JapaneseNamesInAnyCodePage) {
     const pf::FolderId inner = pf::OpenFolder(soFolder.c_str());  // outputs land inside it
     EXPECT_TRUE(pf::CloseFile(pf::CreateNewFileIn(inner, (so + ".tmp").c_str())));
     EXPECT_TRUE(pf::ReplaceFileIn(inner, (so + ".tmp").c_str(), (so + ".WAV").c_str()));
-    const std::optional<pf::StoredFile> stored = pf::FindStoredFile(inner, (so + ".wav").c_str(), true);
+    const auto stored = pf::FindStoredFile(inner, (so + ".wav").c_str(), true);
     EXPECT_EQ(stored ? stored->name : "", so + ".WAV");
     pf::CloseFolder(inner);
     EXPECT_EQ(Search(soFolder + "\\*.wav"), Names{so + ".WAV"});
