@@ -8,8 +8,10 @@
 #include <functional>
 #include <string>
 #include <thread>
+#include <tuple>
 #include <vector>
 
+#include "app/destination.h"
 #include "codec/batch.h"
 #include "common/folder_sink.h"
 #include "platform/platform.h"
@@ -273,6 +275,34 @@ TEST(CommandLine, TranscriptsStatusesAndFiles) {
     for (const char* line : {"\n  -x ", "\n  -tbgm ", "\n  -tse ", "\n  -tvoice ", "\n  -k ", "\n  -l ", "\n  -loop ", "\n  -loops N ", "\n  -r ", "\n  -y ",
                              "\n  -h, -? ", "\n  --help ", "\n  --version ", " LMVVOICE.000 "}) {
         EXPECT_NE(help.output.find(line), std::string::npos) << line;
+    }
+}
+
+// Plain arguments after the second: inputs when the second is an existing file (several files
+// dropped), otherwise ignored and named.
+TEST(CommandLine, SeveralInputsOrIgnoredArguments) {
+    Scene scene;
+    const std::string a = scene.root / "in/a.vag", b = scene.root / "in/b.b.VAG";
+    const std::string out = scene.root / "out", x = scene.root / "x";
+    const std::vector<std::tuple<std::vector<std::string>, Names, Names>> cases = {
+        {{a, out}, {a}, {}},
+        {{a, out, "-k", x, "y"}, {a}, {x, "y"}},
+        {{a, b, "-k", x}, {a, b, x}, {}},  // each beside itself, a missing one too
+        {{a, scene.root / "in"}, {a}, {}},
+    };
+    for (const auto& [arguments, inputs, ignored] : cases) {
+        std::vector<const char*> argv = {"sorvik"};
+        for (const std::string& argument : arguments) argv.push_back(argument.c_str());
+        RunSettings settings;
+        ASSERT_EQ(settings.ParseArguments(static_cast<int>(argv.size()), argv.data()),
+                  RunSettings::ParseResult::Run);
+        Names ignoredNow, inputsNow;
+        for (const RunSettings& run : SeparateInputs(settings, ignoredNow)) {
+            inputsNow.push_back(run.inputPath);
+            EXPECT_EQ(run.outputDir.empty(), inputs.size() > 1) << run.inputPath;
+        }
+        EXPECT_EQ(inputsNow, inputs) << arguments[1];
+        EXPECT_EQ(ignoredNow, ignored) << arguments[1];
     }
 }
 
