@@ -89,8 +89,9 @@ void TakePlainArgument(const char* argument, RunSettings& settings) {
         settings.inputPath = argument;
     } else if (settings.outputDir.empty()) {
         settings.outputDir = argument;
+    } else {
+        settings.furtherArguments.push_back(argument);
     }
-    // A third plain argument and all after it have no effect.
 }
 
 }  // namespace

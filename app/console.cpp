@@ -2,10 +2,25 @@
 
 #include <cstdarg>
 #include <cstdio>
+#include <string>
 
 #include "platform/platform.h"
 
 namespace sorvik::console {
+namespace {
+
+// The text `format` makes of `arguments`.
+std::string Format(const char* format, va_list arguments) {
+    va_list again;
+    va_copy(again, arguments);
+    const int length = std::vsnprintf(nullptr, 0, format, arguments);
+    std::string text(length > 0 ? static_cast<std::size_t>(length) : 0, '\0');
+    if (length > 0) std::vsnprintf(text.data(), text.size() + 1, format, again);
+    va_end(again);
+    return text;
+}
+
+}  // namespace
 
 void SetUp() {
     if (platform::StdoutIsTerminal()) std::setvbuf(stdout, nullptr, _IONBF, 0);
@@ -14,22 +29,20 @@ void SetUp() {
 void Print(const char* format, ...) {
     va_list arguments;
     va_start(arguments, format);
-    std::vprintf(format, arguments);
+    platform::WriteOut(Format(format, arguments));
     va_end(arguments);
 }
 
-void PutLine(const char* text) { std::puts(text); }
+void PutLine(const char* text) { platform::WriteOut(std::string(text) + '\n'); }
 
-void PutChar(char character) { std::putc(character, stdout); }
+void PutChar(char character) { platform::WriteOut(std::string(1, character)); }
 
 void PrintError(const char* format, ...) {
     std::fflush(stdout);
-    std::fputs("sorvik: ", stderr);
     va_list arguments;
     va_start(arguments, format);
-    std::vfprintf(stderr, format, arguments);
+    platform::WriteOut("sorvik: " + Format(format, arguments) + '\n', true);
     va_end(arguments);
-    std::fputc('\n', stderr);
 }
 
 void PutError(const char* text) {

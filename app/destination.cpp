@@ -54,6 +54,28 @@ bool CreateDirectoryTree(const std::string& typedPath) {
     return false;
 }
 
+std::vector<RunSettings> SeparateInputs(const RunSettings& settings,
+                                        std::vector<std::string>& ignored) {
+    const platform::FileId second = settings.outputDir.empty()
+                                        ? platform::kInvalidFile
+                                        : platform::OpenForReading(settings.outputDir.c_str());
+    if (second == platform::kInvalidFile) {
+        ignored = settings.furtherArguments;
+        return {settings};
+    }
+    platform::CloseFile(second);
+    std::vector<std::string> inputs = {settings.inputPath, settings.outputDir};
+    inputs.insert(inputs.end(), settings.furtherArguments.begin(), settings.furtherArguments.end());
+    std::vector<RunSettings> runs;
+    for (const std::string& input : inputs) {
+        runs.push_back(settings);
+        runs.back().inputPath = input;
+        runs.back().outputDir.clear();
+        runs.back().furtherArguments.clear();
+    }
+    return runs;
+}
+
 Preparation PrepareRun(RunSettings& settings) {
     if (!settings.inputPath.empty()) {
         // The full path is what the user is shown, whatever the current directory.

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 #include "app/run_settings.h"
 
@@ -17,6 +18,13 @@ enum class Preparation {
                 // folder cannot be read)
     Cancelled,  // no input named, and none chosen when asked
 };
+
+// The runs the command line asks for. When the second plain argument names an existing file
+// rather than a folder (several files dropped on the program, or a list typed on purpose), every
+// plain argument is an input of its own run, converted beside itself. Otherwise there is one run,
+// and `ignored` is given the plain arguments after the second, which have no effect.
+std::vector<RunSettings> SeparateInputs(const RunSettings& settings,
+                                        std::vector<std::string>& ignored);
 
 // Completes what the command line gave: asks for the input (and the destination) when no input
 // was named, makes the input a full path, takes the destination from the input's folder unless

@@ -1,4 +1,6 @@
+#include <algorithm>
 #include <string>
+#include <vector>
 
 #include "app/console.h"
 #include "app/console_reporter.h"
@@ -172,7 +174,21 @@ bool List(const RunSettings& settings) {
     return false;
 }
 
-int Run(int argc, char** argv) {
+// Runs one input through, from its preparation on.
+int RunInput(RunSettings& settings) {
+    switch (PrepareRun(settings)) {
+        case Preparation::Ready:
+            break;
+        case Preparation::BadPath:
+            return PrintUsage(kExitFailed, BadPathProblem(settings.inputPath));
+        case Preparation::Cancelled:
+            return PrintUsage(kExitUsage, "no input given");
+    }
+    if (settings.list) return List(settings) ? kExitDone : kExitFailed;
+    return ConvertInto(settings);
+}
+
+int Run(int argc, const char* const* argv) {
     console::SetUp();
     platform::PrepareProcess();
     RunSettings settings;
@@ -198,19 +214,23 @@ int Run(int argc, char** argv) {
         return PrintUsage(kExitUsage,
                           DisplayName(settings.rejectedOption) + " needs a count from 1 to 9");
     }
-    switch (PrepareRun(settings)) {
-        case Preparation::Ready:
-            break;
-        case Preparation::BadPath:
-            return PrintUsage(kExitFailed, BadPathProblem(settings.inputPath));
-        case Preparation::Cancelled:
-            return PrintUsage(kExitUsage, "no input given");
+    std::vector<std::string> ignored;
+    std::vector<RunSettings> runs = SeparateInputs(settings, ignored);
+    for (const std::string& argument : ignored) {
+        console::PrintError("ignored: %s", DisplayName(argument).c_str());
     }
-    if (settings.list) return List(settings) ? kExitDone : kExitFailed;
-    return ConvertInto(settings);
+    int status = kExitDone;
+    for (RunSettings& run : runs) status = std::max(status, RunInput(run));
+    return status;
 }
 
 }  // namespace
 }  // namespace sorvik
 
-int main(int argc, char** argv) { return sorvik::Run(argc, argv); }
+int main(int argc, char** argv) {
+    // The arguments in UTF-8, as every path inside the program is.
+    const std::vector<std::string> arguments = sorvik::platform::CommandLineArguments(argc, argv);
+    std::vector<const char*> pointers;
+    for (const std::string& argument : arguments) pointers.push_back(argument.c_str());
+    return sorvik::Run(static_cast<int>(pointers.size()), pointers.data());
+}

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <string>
+#include <vector>
 
 #include "codec/convert.h"
 #include "common/result_code.h"
@@ -21,6 +22,7 @@ struct RunSettings {
 
     std::string inputPath;  // the input as typed (may hold wildcards); empty when none was named
     std::string outputDir;  // the destination folder as typed; empty when none was named
+    std::vector<std::string> furtherArguments;  // the plain arguments after those two
     bool decode = true;     // false after -x: write raw sound images
     bool list = false;      // -l: list the sounds, write nothing
     bool rebuild = false;   // -r: rebuild the archive from the destination's sounds

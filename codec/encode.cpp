@@ -7,6 +7,7 @@
 #include "codec/adpcm_encoder.h"
 #include "codec/loop_points.h"
 #include "codec/sound_headers.h"
+#include "common/archive_names.h"
 #include "common/byte_order.h"
 #include "common/heap_buffer.h"
 
@@ -44,13 +45,13 @@ std::uint8_t FlagOf(std::uint64_t block, const std::optional<LoopBlocks>& loop) 
     return block == loop->last ? kLoopEndFlag : 0;
 }
 
-// The output name without its folder or extension.
+// The output name without its folder or extension, in the form the header holds.
 std::string ImageName(const std::string& outputName) {
     const std::size_t slash = outputName.find_last_of("/\\");
     std::string name = slash == std::string::npos ? outputName : outputName.substr(slash + 1);
     const std::size_t dot = name.rfind('.');
     if (dot != std::string::npos && dot > 0) name.resize(dot);
-    return name;
+    return NameForArchive(name, kHeaderNameSize - 1);
 }
 
 // The buffers of one encoding, allocated before the output is started.

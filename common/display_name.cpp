@@ -2,20 +2,8 @@
 
 #include <cstdint>
 
-#include "platform/platform.h"
-
 namespace sorvik {
 namespace {
-
-// A double-byte character of the active code page: a lead byte and a byte that may follow it.
-// Every double-byte code page puts its trail bytes in 0x40-0xFE, never at DEL.
-bool IsDoubleByteCharacter(const std::string& text, std::size_t at) {
-    if (at + 1 >= text.size() || !platform::IsLeadByte(static_cast<std::uint8_t>(text[at]))) {
-        return false;
-    }
-    const auto trail = static_cast<std::uint8_t>(text[at + 1]);
-    return trail >= 0x40 && trail != 0x7F && trail != 0xFF;
-}
 
 struct Character {
     std::size_t byteCount;  // 0: the byte at the position begins no valid UTF-8 character
@@ -73,11 +61,6 @@ std::string DisplayName(const std::string& name) {
     std::string shown;
     shown.reserve(name.size());
     for (std::size_t at = 0; at < name.size();) {
-        if (IsDoubleByteCharacter(name, at)) {
-            shown.append(name, at, 2);
-            at += 2;
-            continue;
-        }
         Character character = Utf8CharacterAt(name, at);
         if (character.byteCount == 0) {
             // A byte outside any character: shown as it is, unless a terminal reading it as

@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <cstring>
 
+#include "common/archive_names.h"
 #include "platform/platform.h"
 
 namespace sorvik {
@@ -19,17 +20,39 @@ bool LooksTemporary(const std::string& name) {
     return platform::CompareNoCase(start.c_str(), kTemporaryNamePrefix) == 0;
 }
 
+// True when the bytes at `at` form one whole UTF-8 character of `length` bytes (the shortest
+// form, never a surrogate).
+bool IsUtf8Character(const std::string& text, std::size_t at, std::size_t length) {
+    if (length == 1) return static_cast<std::uint8_t>(text[at]) < 0x80;
+    if (text.size() - at < length) return false;
+    for (std::size_t i = 1; i < length; ++i) {
+        if ((static_cast<std::uint8_t>(text[at + i]) & 0xC0) != 0x80) return false;
+    }
+    const auto lead = static_cast<std::uint8_t>(text[at]);
+    const auto second = static_cast<std::uint8_t>(text[at + 1]);
+    if (lead == 0xE0) return second >= 0xA0;  // not overlong
+    if (lead == 0xED) return second < 0xA0;   // not a surrogate
+    if (lead == 0xF0) return second >= 0x90;  // not overlong
+    if (lead == 0xF4) return second < 0x90;   // not past U+10FFFF
+    return true;
+}
+
 }  // namespace
 
 std::string MakeSafeFileName(const std::string& name) {
     std::string safe = name;
-    for (std::size_t i = 0; i < safe.size(); ++i) {
+    // Windows keeps names in Unicode: a byte that is no part of a UTF-8 character (a name that
+    // was not code page 932 in the archive) has no form there. Other systems take any byte.
+    const bool unicodeNames = platform::kPathSeparator == '\\';
+    for (std::size_t i = 0; i < safe.size();) {
         const auto byte = static_cast<std::uint8_t>(safe[i]);
-        if (platform::IsLeadByte(byte) && i + 1 < safe.size()) {
-            ++i;  // a trail byte is part of its character, whatever its value
+        const std::size_t length = Utf8CharacterLength(byte);
+        if (length > 1 && IsUtf8Character(safe, i, length)) {
+            i += length;  // no byte of a longer character is a separator or a control
             continue;
         }
-        if (IsUnsafeByte(byte)) safe[i] = '_';
+        if (IsUnsafeByte(byte) || (unicodeNames && byte >= 0x80)) safe[i] = '_';
+        ++i;
     }
     if (!safe.empty() && safe.find_first_not_of('.') == std::string::npos) safe = "_";
     if (platform::IsReservedFileName(safe) || LooksTemporary(safe)) safe.insert(0, "_");
@@ -43,12 +66,7 @@ std::string OutputNameRegistry::Key(const std::string& name) const {
     if (platform::kIgnoresTrailingDotsAndBlanks) {
         while (!key.empty() && (key.back() == '.' || key.back() == ' ')) key.pop_back();
     }
-    if (foldsCase_) {
-        for (char& character : key) {
-            if (character >= 'A' && character <= 'Z') character = static_cast<char>(character + 32);
-        }
-    }
-    return key;
+    return foldsCase_ ? platform::FoldCase(key) : key;
 }
 
 std::string OutputNameRegistry::Claim(const std::string& name) {

@@ -11,10 +11,11 @@ namespace sorvik {
 // is ever given a name that starts with it.
 constexpr char kTemporaryNamePrefix[] = "sorvik-unfinished-";
 
-// Makes a name taken from archive data safe to create in the destination: separators, ':' and
-// control bytes (and on Windows < > " | ? *) become '_', a name made only of dots becomes "_",
-// and a device name such as CON.WAV on Windows, or a name that looks like one of sorvik's
-// temporary files, gets a leading '_', so every output is a file in the destination folder.
+// Makes a name taken from archive data (UTF-8) safe to create in the destination: separators,
+// ':' and control bytes (and on Windows < > " | ? * and bytes outside UTF-8) become '_', a name
+// made only of dots becomes "_", and a device name such as CON.WAV on Windows, or a name that looks
+// like one of sorvik's temporary files, gets a leading '_', so every output is a file in the
+// destination folder.
 std::string MakeSafeFileName(const std::string& name);
 
 // Remembers the names written during one run, so no sound overwrites another: a name already

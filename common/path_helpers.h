@@ -4,9 +4,8 @@
 #include <optional>
 #include <string>
 
-// Helpers on narrow paths in the active code page. A separator is the platform's separator byte
-// ('\\' on Windows, '/' elsewhere) standing at a character boundary: the path is walked from its
-// start, so the trail byte of a double-byte character is never taken for a separator.
+// Helpers on UTF-8 paths. A separator is the platform's separator byte ('\\' on Windows, '/'
+// elsewhere); in UTF-8 no byte of a longer character is ever one.
 namespace sorvik {
 
 // The position just after the last separator, or 0 when there is none.
@@ -17,7 +16,7 @@ std::size_t FileNamePart(const std::string& path);
 // nullopt, with `path` unchanged, when there is nothing to cut at.
 std::optional<std::size_t> CutLastComponent(std::string& path);
 
-// True when the last character of `path` is the byte `separator`.
+// True when the last byte of `path` is `separator`.
 bool EndsWithByte(const std::string& path, char separator);
 
 // Replaces the text after the last '.' of `name` with `extension`; a name without a dot gets a dot

@@ -8,10 +8,14 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <vector>
 
 namespace sorvik::platform {
 
 // --- Paths -----------------------------------------------------------------------------------
+// Paths and names are UTF-8 throughout the program; on Windows the platform layer converts them to
+// the system's wide forms at its edge, and gives absolute paths their \\?\ form there, so that
+// any path the system can hold works.
 
 // The byte that separates folders in a path: '\\' on Windows, '/' elsewhere.
 extern const char kPathSeparator;
@@ -20,31 +24,31 @@ extern const char kPathSeparator;
 // argument is a path.
 extern const bool kSlashStartsOption;
 
-// True when `byte` opens a double-byte character of the active code page, so that the byte after
-// it is never a separator. Always false where paths are UTF-8.
-bool IsLeadByte(std::uint8_t byte);
-
 // True when the file system treats names that differ only in case as the same file.
 extern const bool kCaseInsensitiveNames;
 // True when the file system drops dots and blanks at the end of a name, so that "a." and "a"
 // are the same file (Windows).
 extern const bool kIgnoresTrailingDotsAndBlanks;
 
-// True when `name` (a bare file name) would open a device instead of a file, as CON.WAV or
-// nul.vag do on Windows. Never true where devices have no names of their own.
+// True when `name` (a bare file name) would open a device instead of a file, as CON.WAV, nul.vag
+// or CONIN$ do on Windows. Never true where devices have no names of their own.
 bool IsReservedFileName(const std::string& name);
 
-// Compares two strings without regard to case, in the active code page. Returns <0, 0 or >0.
+// Compares two UTF-8 strings without regard to case. Returns <0, 0 or >0.
 int CompareNoCase(const char* left, const char* right);
 
-// Resolves `path` against the current directory. nullopt when the result does not fit the
-// system's path limit (Windows) or the current directory cannot be read.
+// `name` (UTF-8) with its letters in one case, as a file system that ignores case compares
+// names: every letter on Windows (Ａ and ａ, É and é too), ASCII letters elsewhere.
+std::string FoldCase(const std::string& name);
+
+// Resolves `path` against the current directory. nullopt when the result is longer than the
+// system can hold (Windows) or the current directory cannot be read.
 std::optional<std::string> MakeAbsolute(const std::string& path);
 
 std::optional<std::string> GetCurrentDir();
 
-// True when the full form of `path` does not fit the system's path limit (Windows' 260-byte
-// buffers). Never true where paths have no such limit.
+// True when the full form of `path` is longer than the system can hold at all (Windows: 32767
+// characters in all). Never true where paths have no such limit.
 bool IsPathTooLong(const std::string& path);
 
 // The name under which `name` stands in `folder` (a path ending in a separator, or empty for
@@ -132,7 +136,19 @@ bool RemoveFileIn(FolderId folder, const char* name);
 // A number that tells this process from others running now, for names of temporary files.
 std::uint64_t ProcessNumber();
 
+// --- Text --------------------------------------------------------------------------------------
+
+// The UTF-8 form of `bytes` read as code page 932 (Shift-JIS as Windows extends it); nullopt when
+// they are not code page 932 or the system has no converter for it.
+std::optional<std::string> Cp932ToUtf8(const std::string& bytes);
+// The code page 932 form of the UTF-8 `text`; nullopt when a character has none.
+std::optional<std::string> Utf8ToCp932(const std::string& text);
+
 // --- The process -------------------------------------------------------------------------------
+
+// The arguments the program was started with, in UTF-8, the program's own name first. On Windows
+// they are read from the wide command line, whatever the system's code page.
+std::vector<std::string> CommandLineArguments(int argc, char** argv);
 
 // Once at start: a write past the system's file-size limit fails as an ordinary write failure
 // instead of ending the process (POSIX signals it otherwise).
@@ -166,11 +182,17 @@ void FreeBlock(void* block);
 bool StdoutIsTerminal();
 // The same for standard error.
 bool StderrIsTerminal();
+
+// Writes the UTF-8 `text` to standard output (or standard error), after what the C library holds
+// for it. A Windows console is given the characters whatever its code page; a file or a pipe gets
+// the bytes as they are.
+void WriteOut(const std::string& text, bool toStandardError = false);
 // True when both standard input and standard output are terminals, so the user can be asked.
 bool CanAskOnTerminal();
 
-// Shows an information message with an OK button and waits until it is closed. `caption` and
-// `text` are in the build's own text encoding (code page 932 on Windows, UTF-8 elsewhere). Where
+// Shows an information message (UTF-8) with an OK button and waits until it is closed, when a
+// person started the run (Windows: no arguments, a drop from Explorer, or standard input, output
+// and error all on a console); an unattended run is never held up, and shows nothing more. Where
 // the system has no message boxes (POSIX) nothing is shown: the caller tells the user on
 // standard error, in one line of its own.
 void ShowInformation(const char* caption, const char* text);
@@ -189,8 +211,7 @@ extern const bool kHasFileDialogs;
 bool ShowOpenFileDialog(std::string& path);
 
 enum class BrowseResult { Chosen = 1, NoFileSystemPath = 2, Cancelled = -1 };
-// Shows the folder browser with `title` (in the build's own text encoding, as for
-// ShowInformation). `path` is set only for Chosen.
+// Shows the folder browser with `title` (UTF-8). `path` is set only for Chosen.
 BrowseResult ShowFolderBrowser(const char* title, std::string& path);
 
 }  // namespace sorvik::platform

@@ -4,6 +4,7 @@
 #include <errno.h>
 #include <fcntl.h>
 #include <fnmatch.h>
+#include <iconv.h>
 #ifdef __linux__
 #include <sched.h>
 #endif
@@ -32,11 +33,17 @@ const bool kCaseInsensitiveNames = false;
 #endif
 const bool kIgnoresTrailingDotsAndBlanks = false;
 
-bool IsLeadByte(std::uint8_t) { return false; }
-
 bool IsReservedFileName(const std::string&) { return false; }
 
 int CompareNoCase(const char* left, const char* right) { return ::strcasecmp(left, right); }
+
+std::string FoldCase(const std::string& name) {
+    std::string folded = name;
+    for (char& character : folded) {
+        if (character >= 'A' && character <= 'Z') character = static_cast<char>(character + 32);
+    }
+    return folded;
+}
 
 namespace {
 
@@ -353,6 +360,40 @@ bool NextMatch(SearchId id, std::string& name) {
 
 void EndSearch(SearchId id) { delete reinterpret_cast<Search*>(id); }
 
+namespace {
+
+// Converts `text` from one character set to another with the C library's converter; nullopt when
+// a byte sequence has no form in the other set or the library has no converter between them.
+std::optional<std::string> ConvertText(const std::string& text, const char* from, const char* to) {
+    const iconv_t converter = ::iconv_open(to, from);
+    if (converter == reinterpret_cast<iconv_t>(-1)) return std::nullopt;
+    std::string input = text;
+    std::string output(text.size() * 2 + 4, '\0');  // UTF-8 needs at most 3 bytes for 2
+    char* in = input.data();
+    std::size_t inLeft = input.size();
+    char* out = output.data();
+    std::size_t outLeft = output.size();
+    const std::size_t converted = ::iconv(converter, &in, &inLeft, &out, &outLeft);
+    ::iconv_close(converter);
+    if (converted == static_cast<std::size_t>(-1) || inLeft != 0) return std::nullopt;
+    output.resize(output.size() - outLeft);
+    return output;
+}
+
+}  // namespace
+
+std::optional<std::string> Cp932ToUtf8(const std::string& bytes) {
+    return ConvertText(bytes, "CP932", "UTF-8");
+}
+
+std::optional<std::string> Utf8ToCp932(const std::string& text) {
+    return ConvertText(text, "UTF-8", "CP932");
+}
+
+std::vector<std::string> CommandLineArguments(int argc, char** argv) {
+    return std::vector<std::string>(argv, argv + argc);
+}
+
 void* AllocateBlock(std::size_t byteCount) { return std::malloc(byteCount); }
 
 void* ResizeBlock(void* block, std::size_t byteCount) { return std::realloc(block, byteCount); }
@@ -362,6 +403,10 @@ void FreeBlock(void* block) { std::free(block); }
 bool StdoutIsTerminal() { return ::isatty(STDOUT_FILENO) == 1; }
 
 bool StderrIsTerminal() { return ::isatty(STDERR_FILENO) == 1; }
+
+void WriteOut(const std::string& text, bool toStandardError) {
+    std::fwrite(text.data(), 1, text.size(), toStandardError ? stderr : stdout);
+}
 
 bool CanAskOnTerminal() { return ::isatty(STDIN_FILENO) == 1 && StdoutIsTerminal(); }
 

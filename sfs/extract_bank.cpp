@@ -3,6 +3,7 @@
 #include <cstdio>
 #include <string>
 
+#include "common/archive_names.h"
 #include "common/byte_order.h"
 #include "sfs/layout.h"
 #include "sfs/sfs_extractor.h"
@@ -19,14 +20,14 @@ bool ReadEntryCount(ByteSource& index, unsigned& count) {
 }
 
 // Reads entry `number` (1 for the first). A name with no zero in its field is cut at 27 bytes;
-// an empty name gets one made from the entry's number.
+// an empty name gets one made from the entry's number. The name is given in UTF-8.
 bool ReadEntry(ByteSource& index, unsigned number, std::string& name, std::uint32_t& span) {
     std::array<std::uint8_t, kBankIndexEntrySize> entry;
     const std::uint64_t offset = kBankIndexHeaderSize + std::uint64_t{number - 1} * entry.size();
     if (!index.ReadAt(offset, entry.data(), entry.size())) return false;
     const auto* nameField = entry.data();
     const auto* nameEnd = std::find(nameField, nameField + kBankIndexNameSize - 1, 0);
-    name.assign(nameField, nameEnd);
+    name = NameFromArchive(std::string(nameField, nameEnd));
     if (name.empty()) {
         char fallback[24];
         std::snprintf(fallback, sizeof(fallback), "ENTRY%05u.VAG", number);

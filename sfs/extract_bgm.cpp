@@ -1,6 +1,7 @@
 #include <algorithm>
 #include <string>
 
+#include "common/archive_names.h"
 #include "common/progress_source.h"
 #include "sfs/layout.h"
 #include "sfs/sfs_extractor.h"
@@ -8,11 +9,11 @@
 namespace sorvik::sfs {
 namespace {
 
-// The track's name field: up to its first zero byte, at most its 16 bytes.
+// The track's name field (up to its first zero byte, at most its 16 bytes), in UTF-8.
 std::string TrackName(const SoundHeaderBytes& header) {
     const auto* field = header.data() + kHeaderNameOffset;
     const auto* end = std::find(field, field + kHeaderNameSize, 0);
-    return std::string(field, end);
+    return NameFromArchive(std::string(field, end));
 }
 
 }  // namespace

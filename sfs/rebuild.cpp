@@ -225,16 +225,11 @@ std::string Duration(std::uint64_t frames, std::uint32_t sampleRate) {
     return text;
 }
 
-// `name` with its ASCII capitals made small; the byte after a lead byte is kept as it is.
+// `name` (UTF-8) with its ASCII capitals made small.
 std::string CaseFolded(const std::string& name) {
     std::string folded = name;
-    for (std::size_t i = 0; i < folded.size(); ++i) {
-        const auto byte = static_cast<std::uint8_t>(folded[i]);
-        if (platform::IsLeadByte(byte)) {
-            ++i;
-        } else if (byte >= 'A' && byte <= 'Z') {
-            folded[i] = static_cast<char>(byte - 'A' + 'a');
-        }
+    for (char& character : folded) {
+        if (character >= 'A' && character <= 'Z') character = static_cast<char>(character + 32);
     }
     return folded;
 }

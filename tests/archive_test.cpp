@@ -124,11 +124,16 @@ TEST(Archive, NamesFromTheArchiveStayBareAndNeverRepeat) {
     contents.seBank.entries[3].SetName("twin.VAG");
     contents.seBank.entries[4].SetName("twin.VAG");
     contents.voiceBank.entries[0].SetName("");
+    // Code page 932 by the format, UTF-8 outside; bytes that are not code page 932 stay safe.
+    contents.voiceBank.entries[1].SetName("\x95\x5c.VAG");
+    contents.voiceBank.entries[2].SetName("\x83\x5c\xff.VAG");
+    const bool windows = platform::kPathSeparator == '\\';
     Extraction run;
     Extract(contents, false, run, Section::kSe | Section::kVoice | Section::kBgm);
     ASSERT_EQ(run.result, ResultCode::Ok);
     for (const char* name : {".._escape.VAG", "SOUND_2.SFS", "LMVSE_2.000", "twin.VAG",
-                             "twin_2.VAG", "ENTRY00001.VAG", "BGM01.VAG"}) {
+                             "twin_2.VAG", "ENTRY00001.VAG", "BGM01.VAG", "表.VAG",
+                             windows ? "___.VAG" : "\x83_\xff.VAG"}) {
         EXPECT_EQ(run.sink.files.count(name), 1u) << name;
     }
 }
@@ -140,6 +145,9 @@ TEST(Archive, ACaseBlindDestinationKeepsTheArchiveAndTheUsersFiles) {
     contents.seBank.entries[0].SetName("GAME.SFS");
     contents.seBank.entries[3].SetName("twin.VAG");
     contents.seBank.entries[4].SetName("TWIN.vag");
+    contents.seBank.entries.push_back(contents.seBank.entries[2]);
+    contents.seBank.entries[2].SetName("\x83\x41.VAG");     // two characters whose trail bytes
+    contents.seBank.entries.back().SetName("\x83\x61.VAG");  // are 'A' and 'a'
     Extraction run;
     run.sink.FoldsCase();
     run.sink.files = {{"GAME.SFS", {1}}, {"se_001.vag", {2}}};
@@ -149,7 +157,7 @@ TEST(Archive, ACaseBlindDestinationKeepsTheArchiveAndTheUsersFiles) {
     Extract(contents, false, run, Section::kSe, FailurePolicy::KeepGoing);
     EXPECT_EQ(notes.lines, (Names{"input GAME.SFS", "se_001.vag apart SE_001_2.VAG"}));
     EXPECT_EQ(run.failuresPassed, 1u);
-    for (const char* name : {"SE_001_2.VAG", "twin.VAG", "TWIN_2.vag"}) {
+    for (const char* name : {"SE_001_2.VAG", "twin.VAG", "TWIN_2.vag", "ア.VAG", "ヂ.VAG"}) {
         EXPECT_EQ(run.sink.files.count(name), 1u) << name;
     }
     EXPECT_TRUE(run.sink.files["GAME.SFS"] == Bytes{1} && run.sink.files["se_001.vag"] == Bytes{2});

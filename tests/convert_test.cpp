@@ -6,11 +6,13 @@
 
 #include <algorithm>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "app/progress_line.h"
 #include "codec/batch.h"
 #include "codec/describe.h"
+#include "common/archive_names.h"
 #include "common/display_name.h"
 #include "common/output_names.h"
 #include "common/progress_source.h"
@@ -199,6 +201,9 @@ TEST(OutputNames, SafeNamesAndOneRegistryPerRun) {
         {"..", "_"}, {std::string("t\x01x", 3), "t_x"}, {"sorvik-unfinished-1-0.tmp",
                                                           "_sorvik-unfinished-1-0.tmp"},
         {"CON.WAV", windows ? "_CON.WAV" : "CON.WAV"}, {"a?b", windows ? "a_b" : "a?b"},
+        {"conin$.VAG", windows ? "_conin$.VAG" : "conin$.VAG"},
+        {"CONOUT$", windows ? "_CONOUT$" : "CONOUT$"},
+        {"表/ソ\\.VAG", "表_ソ_.VAG"}, {"\x95\x5c.VAG", windows ? "__.VAG" : "\x95_.VAG"},
     };
     for (const auto& [name, expected] : safe) EXPECT_EQ(MakeSafeFileName(name), expected) << name;
 
@@ -213,31 +218,46 @@ TEST(OutputNames, SafeNamesAndOneRegistryPerRun) {
         {"x.WAV", "x_3.WAV"},   {"noext", "noext"},    {"noext", "noext_2"},
         {"X.wav", folds ? "X_4.wav" : "X.wav"},
         {"trail.", "trail."},   {"trail", windows ? "trail_2" : "trail"},
+        {"Ａ.WAV", "Ａ.WAV"},   {"ａ.wav", windows ? "ａ_2.wav" : "ａ.wav"},
     };
     for (const auto& [name, expected] : claims) EXPECT_EQ(names.Claim(name), expected) << name;
 }
 
+TEST(OutputNames, ArchiveNamesAreCodePage932AndUtf8InsideTheSameOnEverySystem) {
+    const std::vector<std::pair<std::string, std::string>> read = {
+        {"BGM01", "BGM01"}, {"\x95\x5c.VAG", "表.VAG"}, {"\x83\x5c\x83\x41", "ソア"},
+        {"\x81\x60\xb1", "～ｱ"}, {"\xf0\x40", "\xee\x80\x80"},
+        // Not code page 932: bytes the systems read differently, a lone lead byte, a bad trail
+        {"a\xa0", "a\xa0"}, {"\xfd\x40", "\xfd\x40"}, {"x\x95", "x\x95"}, {"\x95\x7f", "\x95\x7f"},
+        {"\x85\x40", "\x85\x40"},  // a double-byte code no character has
+    };
+    for (const auto& [bytes, utf8] : read) EXPECT_EQ(NameFromArchive(bytes), utf8) << bytes;
+    const std::vector<std::tuple<std::string, std::size_t, std::string>> written = {
+        {"表", 15, "\x95\x5c"}, {"ABCDEFGHIJKLMN表", 15, "ABCDEFGHIJKLMN"}, {"ｱ", 1, "\xb1"},
+        {"é表", 15, "é表"}, {"é表", 4, "é"}, {"plain", 3, "pla"},
+    };
+    for (const auto& [name, limit, bytes] : written) {
+        EXPECT_EQ(NameForArchive(name, limit), bytes) << name;
+    }
+}
+
 TEST(DisplayNames, ControlAndBidiCharactersAreEscapedAndEverythingElseKept) {
-    // Double-byte code pages (932 for Windows in Japanese) read UTF-8 bytes as other characters.
-    const bool doubleByte = platform::IsLeadByte(0x81);
     std::vector<std::pair<std::string, std::string>> shown = {
         {"BGM01.WAV", "BGM01.WAV"}, {"C:\\My Sounds\\a~b.vag", "C:\\My Sounds\\a~b.vag"},
         {"a\x1b]0;PWNED\x07\x1b[2J.vag", "a\\x1b]0;PWNED\\x07\\x1b[2J.vag"},
         {"a\tb\nc\r", "a\\x09b\\x0ac\\x0d"}, {std::string("n\0l\x7f", 4), "n\\x00l\\x7f"},
         // Raw C1 controls (CSI) and invalid bytes above them, a lead byte before no trail byte
         {"\x9b" "2J\x85", "\\x9b2J\\x85"}, {"\x83\n\x9b\xff\xe9", "\\x83\\x0a\\x9b\xff\xe9"},
-        {"\x83\\\x81\x40", doubleByte ? "\x83\\\x81\x40" : "\\x83\\\\x81@"},
+        {"\x83\\\x81\x40", "\\x83\\\\x81@"},
+        // UTF-8: C1 and bidi controls (U+00A0, U+202F and U+2029 are none), an overlong form,
+        // Japanese, a cut character
+        {"\xc2\x80\xc2\x9b" "2J\xc2\xa0", "\\xc2\\x80\\xc2\\x9b2J\xc2\xa0"},
+        {"evil\xe2\x80\xae" "gpj.vag", "evil\\xe2\\x80\\xaegpj.vag"},
+        {"\xd8\x9c\xe2\x80\x8f\xe2\x80\xaa\xe2\x80\xaf\xe2\x80\xa9\xe2\x81\xa9",
+         "\\xd8\\x9c\\xe2\\x80\\x8f\\xe2\\x80\\xaa\xe2\x80\xaf\xe2\x80\xa9\\xe2\\x81\\xa9"},
+        {"\xc0\x9b", "\xc0\\x9b"}, {"cut\xe2\x80", "cut\xe2\\x80"},
+        {"効果音_01.vag", "効果音_01.vag"},
     };
-    if (!doubleByte) {  // UTF-8: C1 and bidi controls (U+00A0, U+202F and U+2029 are none),
-                        // an overlong form, Japanese, a cut character
-        shown.insert(shown.end(), {
-            {"\xc2\x80\xc2\x9b" "2J\xc2\xa0", "\\xc2\\x80\\xc2\\x9b2J\xc2\xa0"},
-            {"evil\xe2\x80\xae" "gpj.vag", "evil\\xe2\\x80\\xaegpj.vag"},
-            {"\xd8\x9c\xe2\x80\x8f\xe2\x80\xaa\xe2\x80\xaf\xe2\x80\xa9\xe2\x81\xa9",
-             "\\xd8\\x9c\\xe2\\x80\\x8f\\xe2\\x80\\xaa\xe2\x80\xaf\xe2\x80\xa9\\xe2\\x81\\xa9"},
-            {"\xc0\x9b", "\xc0\\x9b"}, {"cut\xe2\x80", "cut\xe2\\x80"},
-            {"効果音_01.vag", "効果音_01.vag"}});
-    }
     for (const auto& [name, expected] : shown) EXPECT_EQ(DisplayName(name), expected) << name;
 }
 

@@ -148,6 +148,22 @@ TEST(EncodeWavToImage, DecodesToTheSoundInWholeBlocksWithItsLoopFlags) {
                       std::vector<std::int16_t>(28));
         }
     }
+    // The header holds the name in code page 932, cut between characters; a name with other
+    // characters keeps UTF-8.
+    for (const auto& [name, field] : std::vector<std::pair<std::string, std::string>>{
+             {"表.VAG", "\x95\x5c"},
+             {"out/効果音の名前ですよね.vag",
+              "\x8c\xf8\x89\xca\x89\xb9\x82\xcc\x96\xbc\x91\x4f\x82\xc5"},  // 7 of 10
+             {"é.vag", "é"}}) {
+        const Bytes wav = Wav(1, 1, 16, Tone(28, 1));
+        MemorySource whole(wav.data(), wav.size());
+        MemorySink sink;
+        WavRefusal refusal;
+        ASSERT_EQ(EncodeWavToImage(whole, sink, name, refusal), ResultCode::Ok) << name;
+        const Bytes& image = sink.files[name];
+        EXPECT_EQ(std::string(image.begin() + 32, image.begin() + 32 + field.size() + 1),
+                  field + '\0') << name;
+    }
 }
 
 TEST(EncodeWavToImage, AMonoSoundEndingInABlockOfSilenceHasItForItsEndBlock) {

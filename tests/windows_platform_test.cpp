@@ -1,5 +1,6 @@
-// The Windows platform layer: full paths within the 260-byte limit, what may be read, the
-// destination's exclusive create and rename, 64-bit offsets, the search, and code page 932.
+// The Windows platform layer: full paths of any length, what may be read, the destination's
+// exclusive create and rename, 64-bit offsets, the search, and names in UTF-8 whatever the code
+// page.
 #if defined(_WIN32)
 
 #include <gtest/gtest.h>
@@ -41,17 +42,30 @@ class WindowsPlatform : public ::testing::Test {
     const pf::FolderId folder = pf::OpenFolder(base.c_str());
 };
 
-TEST_F(WindowsPlatform, FullDrivePathsWithinTheLimitAndCreateDirOutcomes) {
+TEST_F(WindowsPlatform, FullDrivePathsOfAnyLengthAndCreateDirOutcomes) {
     const std::string cwd = pf::GetCurrentDir().value_or("");
     ASSERT_EQ(cwd.find(':'), 1u);
     EXPECT_EQ(pf::MakeAbsolute("in/x/../a.vag"), cwd + "\\in\\a.vag");
     EXPECT_EQ(pf::MakeAbsolute("\\x\\y.sfs"), cwd.substr(0, 2) + "\\x\\y.sfs");
-    const std::string fits = "C:\\" + std::string(256, 'a');  // 259 bytes and the terminator
-    EXPECT_EQ(pf::MakeAbsolute(fits), fits);
-    EXPECT_EQ(pf::MakeAbsolute(fits + "b"), std::nullopt);
+    const std::string beyond = "C:\\" + std::string(200, 'a') + "\\" + std::string(200, 'b');
+    EXPECT_EQ(pf::MakeAbsolute(beyond), beyond);
+    EXPECT_FALSE(pf::IsPathTooLong(beyond));
+    EXPECT_TRUE(pf::IsPathTooLong("C:\\" + std::string(33000, 'c')));
     EXPECT_EQ(pf::CreateDir(root / std::string(300, 'd')), pf::CreateDirResult::Failed);
-    const std::string longName(260 - base.size(), 'n');  // the full path would have 261 bytes
-    EXPECT_EQ(pf::CreateNewFileIn(folder, longName.c_str()), pf::kInvalidFile);
+    // Folders and files past 260 characters, the temporary name's rename included.
+    const std::string deep = root / (std::string(200, 'd') + "\\" + std::string(200, 'e'));
+    EXPECT_EQ(pf::CreateDir(deep), pf::CreateDirResult::ParentMissing);
+    EXPECT_EQ(pf::CreateDir(root / std::string(200, 'd')), pf::CreateDirResult::Created);
+    EXPECT_EQ(pf::CreateDir(deep), pf::CreateDirResult::Created);
+    const pf::FolderId deepFolder = pf::OpenFolder(deep.c_str());
+    EXPECT_TRUE(pf::CloseFile(pf::CreateNewFileIn(deepFolder, "sorvik-unfinished-1-0.tmp")));
+    EXPECT_TRUE(pf::ReplaceFileIn(deepFolder, "sorvik-unfinished-1-0.tmp", "a.WAV"));
+    pf::CloseFolder(deepFolder);
+    EXPECT_EQ(Search(deep + "\\*"), Names{"a.WAV"});
+    EXPECT_TRUE(pf::IsDirectory(deep) && !pf::IsDirectory(deep + "\\a.WAV"));
+    // A device name is never made a folder, whatever the form of the path.
+    EXPECT_EQ(pf::CreateDir(root / "nul"), pf::CreateDirResult::Failed);
+    EXPECT_EQ(pf::CreateDir(root / "CONIN$"), pf::CreateDirResult::Failed);
     EXPECT_EQ(pf::CreateDir(root / "a"), pf::CreateDirResult::Created);
     EXPECT_EQ(pf::CreateDir(root / "a\\"), pf::CreateDirResult::AlreadyExists);
     EXPECT_EQ(pf::CreateDir(root / "x\\y"), pf::CreateDirResult::ParentMissing);
@@ -60,15 +74,18 @@ TEST_F(WindowsPlatform, FullDrivePathsWithinTheLimitAndCreateDirOutcomes) {
 TEST_F(WindowsPlatform, ReadingRefusesFoldersDevicesAndMissingFiles) {
     for (const std::string& path : {base, root / "missing", root / "CON", root / "nul.vag"})
         EXPECT_EQ(pf::OpenForReading(path.c_str()), pf::kInvalidFile) << path;
-    for (const char* name : {"CON", "con.WAV", "Nul.x.y", "AUX", "PRN", "COM1", "lpt9.V", "CON .W"})
+    for (const char* name : {"CON", "con.WAV", "Nul.x.y", "AUX", "PRN", "COM1", "lpt9.V", "CON .W",
+                             "conin$.VAG", "CONOUT$", "COM¹.wav", "lpt³"})
         EXPECT_TRUE(pf::IsReservedFileName(name)) << name;
+    for (const char* name : {"CONIN", "COM0", "COM10", "conin$x", "表.VAG", "LPT"})
+        EXPECT_FALSE(pf::IsReservedFileName(name)) << name;
 }
 
 TEST_F(WindowsPlatform, NewFilesTakeFreeNamesAndReplaceFilesOrHardLinksNeverFolders) {
     for (const char* name : {"t2", "t3", "old", "in", "gone"}) WriteBytes(root / name, Of(name));
     ASSERT_TRUE(CreateHardLinkA((root / "link").c_str(), (root / "in").c_str(), nullptr));
     ASSERT_TRUE(CreateDirectoryA((root / "dir").c_str(), nullptr));
-    for (const char* name : {"t2", "T2", "dir", "NUL.tmp", "dir\\x", "dir/x", "x:s", ""})
+    for (const char* name : {"t2", "T2", "dir", "NUL.tmp", "CONOUT$", "dir\\x", "dir/x", "x:s", ""})
         EXPECT_EQ(pf::CreateNewFileIn(folder, name), pf::kInvalidFile) << name;
     const pf::FileId file = pf::CreateNewFileIn(folder, "t1");
     EXPECT_TRUE(pf::WriteAll(file, "t1", 2) && pf::CloseFile(file));
@@ -104,17 +121,21 @@ TEST_F(WindowsPlatform, OffsetsBeyondFourGibibytesKeepTheirHighHalf) {
     EXPECT_TRUE(pf::CloseFile(file) && pf::RemoveFileIn(folder, "big"));
 }
 
-TEST_F(WindowsPlatform, SeparatorsAreFoundOnlyAtCharacterBoundariesInCodePage932) {
-    if (GetACP() != 932) GTEST_SKIP() << "needs code page 932 (under wine: LC_ALL=ja_JP.UTF-8)";
-    const std::string so = "\x83\x5C";  // its trail byte is that of '\\'
-    const std::string soFolder = base + "\\" + so;  // made by hand: paths would take it for UTF-8
-    ASSERT_TRUE(CreateDirectoryA(soFolder.c_str(), nullptr));
+TEST_F(WindowsPlatform, JapaneseNamesInAnyCodePage) {
+    const std::string so = "ソ表";  // in code page 932 both end in the byte of '\\'
+    const std::string soFolder = root / so;
+    EXPECT_EQ(pf::CreateDir(soFolder), pf::CreateDirResult::Created);
     const pf::FolderId inner = pf::OpenFolder(soFolder.c_str());  // outputs land inside it
     EXPECT_TRUE(pf::CloseFile(pf::CreateNewFileIn(inner, (so + ".tmp").c_str())));
     EXPECT_TRUE(pf::ReplaceFileIn(inner, (so + ".tmp").c_str(), (so + ".WAV").c_str()));
+    const auto stored = pf::FindStoredFile(inner, (so + ".wav").c_str(), true);
+    EXPECT_EQ(stored ? stored->name : "", so + ".WAV");
     pf::CloseFolder(inner);
-    EXPECT_EQ(Search(soFolder + "\\*"), Names{so + ".WAV"});
+    EXPECT_EQ(Search(soFolder + "\\*.wav"), Names{so + ".WAV"});
     EXPECT_EQ(Search(root / "*"), Names{so});
+    EXPECT_EQ(pf::CompareNoCase("ÉTÉ.WAV", "été.wav"), 0);
+    EXPECT_EQ(pf::Cp932ToUtf8("\x83\x5c\x95\x5c"), so);
+    EXPECT_EQ(pf::Utf8ToCp932("é"), std::nullopt);  // no best fit to 'e'
 }
 
 }  // namespace

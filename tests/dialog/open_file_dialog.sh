@@ -1,14 +1,17 @@
 #!/usr/bin/env bash
 # Drives the real dialogs of the Windows build under wine on a virtual display: runs sorvik.exe
 # with no arguments, types the path of a VAG file into the open-file dialog, cancels the folder
-# browser, and checks that the WAV file is written beside the input.
+# browser, and checks that the WAV file is written beside the input. Given the test program as
+# well, it then runs the test of an archive without its index files on the same display, with the
+# output redirected: no message box may hold that run up.
 #
-# Usage: tests/dialog/open_file_dialog.sh path/to/sorvik.exe
+# Usage: tests/dialog/open_file_dialog.sh path/to/sorvik.exe [path/to/sorvik_tests.exe]
 # Needs wine, xvfb-run (xvfb, xauth) and xdotool; skips with a message when any is
 # missing. On failure a screenshot is left in the work folder (with imagemagick's import).
 set -euo pipefail
 
 exe=$(realpath "$1")
+tests_exe=${2:+$(realpath "$2")}
 for tool in wine xvfb-run xauth xdotool; do
     if ! command -v "$tool" >/dev/null; then
         echo "dialog test skipped: $tool is not installed"
@@ -61,7 +64,12 @@ for _ in \$(seq 1 60); do
     sleep 1
 done
 kill -0 \$program 2>/dev/null && fail "sorvik.exe did not end"
-wait \$program
+wait \$program || exit 1
+if [ -n "$tests_exe" ]; then
+    timeout 180 wine "$tests_exe" --gtest_filter='CommandLine.AnArchiveWithAMissingIndex*' \
+        </dev/null >"$work/unattended.txt" 2>&1 ||
+        fail "a redirected run without an index did not end by itself (status \$?)"
+fi
 DRIVE
 chmod +x "$work/drive.sh"
 

@@ -20,6 +20,19 @@ extern char** environ;
 
 namespace sorvik::testing {
 
+namespace {
+
+// `folder` in a form the library reaches at any length (the \\?\ form on Windows).
+fs::path Reachable(const fs::path& folder) {
+#if defined(_WIN32)
+    return L"\\\\?\\" + fs::absolute(folder).wstring();
+#else
+    return folder;
+#endif
+}
+
+}  // namespace
+
 TempDir::TempDir() {
     static std::atomic<unsigned> counter{0};
     std::random_device random;
@@ -31,13 +44,27 @@ TempDir::TempDir() {
 
 TempDir::~TempDir() {
     std::error_code ignored;
-    fs::remove_all(path_, ignored);
+    fs::remove_all(Reachable(path_), ignored);
 }
 
 std::vector<std::uint8_t> ReadBytes(const fs::path& path) {
     std::ifstream stream(path, std::ios::binary);
     if (!stream) throw std::runtime_error("cannot read " + path.string());
     return {std::istreambuf_iterator<char>(stream), std::istreambuf_iterator<char>()};
+}
+
+bool SameBytes(const fs::path& first, const fs::path& second) {
+    std::ifstream one(first, std::ios::binary), other(second, std::ios::binary);
+    std::vector<char> piece(1 << 20), otherPiece(1 << 20);
+    while (one && other) {
+        one.read(piece.data(), static_cast<std::streamsize>(piece.size()));
+        other.read(otherPiece.data(), static_cast<std::streamsize>(otherPiece.size()));
+        if (one.gcount() != other.gcount() ||
+            !std::equal(piece.begin(), piece.begin() + one.gcount(), otherPiece.begin())) {
+            return false;
+        }
+    }
+    return one.eof() && other.eof();
 }
 
 void WriteBytes(const fs::path& path, const std::vector<std::uint8_t>& bytes) {
@@ -47,16 +74,53 @@ void WriteBytes(const fs::path& path, const std::vector<std::uint8_t>& bytes) {
     if (!stream) throw std::runtime_error("cannot write " + path.string());
 }
 
+#if defined(_WIN32)
+
+namespace {
+
+// Adds the files below `folder` (a \\?\ path) to `names`, each after `prefix`. The search is
+// the system's own, as the library's does not reach past 260 characters.
+void AddFilesBelow(const std::wstring& folder, const std::string& prefix,
+                   std::vector<std::string>& names) {
+    WIN32_FIND_DATAW found;
+    const HANDLE search = FindFirstFileW((folder + L"\\*").c_str(), &found);
+    if (search == INVALID_HANDLE_VALUE) return;
+    do {
+        const std::wstring name = found.cFileName;
+        if (name == L"." || name == L"..") continue;
+        const std::string shown = prefix + fs::path(name).u8string();
+        if ((found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
+            AddFilesBelow(folder + L"\\" + name, shown + "/", names);
+        } else {
+            names.push_back(shown);
+        }
+    } while (FindNextFileW(search, &found));
+    FindClose(search);
+}
+
+}  // namespace
+
+std::vector<std::string> ListFilesBelow(const fs::path& folder) {
+    std::vector<std::string> names;
+    AddFilesBelow(Reachable(folder).native(), "", names);
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+#else
+
 std::vector<std::string> ListFilesBelow(const fs::path& folder) {
     std::vector<std::string> names;
     for (const auto& entry : fs::recursive_directory_iterator(folder)) {
         if (!entry.is_directory()) {
-            names.push_back(fs::relative(entry.path(), folder).generic_string());
+            names.push_back(fs::relative(entry.path(), folder).generic_u8string());
         }
     }
     std::sort(names.begin(), names.end());
     return names;
 }
+
+#endif
 
 #if defined(_WIN32)
 
@@ -109,15 +173,21 @@ RunResult RunSorvik(const std::vector<std::string>& arguments, const fs::path& w
     SetHandleInformation(errorReadEnd, HANDLE_FLAG_INHERIT, 0);
     HANDLE nullInput = CreateFileA("NUL", GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
                                    &inherit, OPEN_EXISTING, 0, nullptr);
-    STARTUPINFOA startup{};
+    STARTUPINFOW startup{};
     startup.cb = sizeof(startup);
     startup.dwFlags = STARTF_USESTDHANDLES;
     startup.hStdInput = nullInput;
     startup.hStdOutput = writeEnd;
     startup.hStdError = errorWriteEnd;
     PROCESS_INFORMATION process{};
-    const std::string folder = workingDir.string();
-    if (!CreateProcessA(nullptr, commandLine.data(), nullptr, nullptr, TRUE, 0, nullptr,
+    // The command line goes in UTF-16, as a user's would, whatever the code page.
+    std::wstring wideLine(commandLine.size() + 1, L'\0');
+    wideLine.resize(static_cast<std::size_t>(
+        MultiByteToWideChar(CP_UTF8, 0, commandLine.c_str(), -1, wideLine.data(),
+                            static_cast<int>(wideLine.size())) -
+        1));
+    const std::wstring folder = workingDir.wstring();
+    if (!CreateProcessW(nullptr, wideLine.data(), nullptr, nullptr, TRUE, 0, nullptr,
                         folder.c_str(), &startup, &process)) {
         throw std::runtime_error("cannot start " + commandLine);
     }
