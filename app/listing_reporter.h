@@ -29,12 +29,10 @@ class ListingReporter final : public Reporter, public SoundCatalog {
 
     void SectionStarted(ArchiveSection section, const std::string& indexPath) override;
     void ItemStarted(unsigned number, unsigned) override { number_ = number; }
-    void SectionEnded() override {}
     void IndexMissing(const std::string& indexPath) override;
     void EntryFailed(const std::string& entryName, const std::string& outputName,
                      ResultCode reason) override;
     void SectionFailed(ArchiveSection section, ResultCode reason) override;
-    void FileWritten(const std::string&) override {}
 
     void Listed(const std::string& name, const SoundPlace& place, const SoundFacts& facts,
                 ResultCode result) override;

@@ -67,15 +67,6 @@ class RebuildReport : public Reporter {
     virtual void Placing(unsigned /*number*/, unsigned /*count*/) {}
     // The sound of the file `name` reads back from the new archive otherwise than it was put.
     virtual void NotAsWritten(const std::string& name) = 0;
-
-    void NothingMatched(const std::string&) override {}
-    void LooseFilesStarted() override {}
-    void LooseFileStarted(unsigned) override {}
-    void LooseFileFailed(const std::string&, const std::string&, ResultCode) override {}
-    void SectionStarted(ArchiveSection, const std::string&) override {}
-    void ItemStarted(unsigned, unsigned) override {}
-    void SectionEnded() override {}
-    void FileWritten(const std::string&) override {}
 };
 
 struct RebuildResult {

@@ -269,15 +269,6 @@ class ProgressRecorder final : public Reporter {
         EXPECT_EQ(total, 48u + (2 << 20));
         done.push_back(bytes);
     }
-    void NothingMatched(const std::string&) override {}
-    void LooseFilesStarted() override {}
-    void LooseFileStarted(unsigned) override {}
-    void LooseFileFailed(const std::string&, const std::string&, ResultCode) override {}
-    void SectionStarted(ArchiveSection, const std::string&) override {}
-    void ItemStarted(unsigned, unsigned) override {}
-    void SectionEnded() override {}
-    void IndexMissing(const std::string&) override {}
-    void FileWritten(const std::string&) override {}
 };
 
 TEST(Progress, ALongSoundTellsItsShareAtMostEachPercentAndTheLineShowsItWithTheSpeed) {
