@@ -39,7 +39,6 @@ class ConsoleReporter final : public Reporter {
                      ResultCode reason) override;
     void SectionFailed(ArchiveSection section, ResultCode reason) override;
 
-
     // The outcome of an archive extraction, once it has stopped; true for Ok.
     bool ReportExtraction(ResultCode result);
 
