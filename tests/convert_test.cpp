@@ -136,9 +136,8 @@ TEST(ConvertLooseImage, AFailedWriteCommitOrReadLeavesNothing) {
         MemorySink full;
         full.createLimit = 0;
         EXPECT_EQ(Convert(whole, full), ResultCode::WriteFailed);
-        for (const std::uint64_t readable :
-             {std::uint64_t{2}, std::uint64_t{40}, std::uint64_t{image->size() / 2},
-              std::uint64_t{image->size() - 1}}) {
+        for (const std::uint64_t readable : {std::uint64_t{2}, std::uint64_t{40}, std::uint64_t{image->size() / 2},
+                                             std::uint64_t{image->size() - 1}}) {
             CutSource shrinking(whole, readable);
             MemorySink sink;
             EXPECT_EQ(Convert(shrinking, sink), ResultCode::ReadFailed) << readable;
@@ -198,18 +197,13 @@ TEST(ConvertLooseImage, CostFollowsTheSoundNotWhatTheHeaderClaims) {
 TEST(OutputNames, SafeNamesAndOneRegistryPerRun) {
     const bool windows = platform::kPathSeparator == '\\';
     const std::vector<std::pair<std::string, std::string>> safe = {
-        {"BGM01", "BGM01"},
-        {"../up", ".._up"},
-        {"a/b\\c:d", "a_b_c_d"},
-        {"..", "_"},
-        {std::string("t\x01x", 3), "t_x"},
-        {"sorvik-unfinished-1-0.tmp", "_sorvik-unfinished-1-0.tmp"},
-        {"CON.WAV", windows ? "_CON.WAV" : "CON.WAV"},
-        {"a?b", windows ? "a_b" : "a?b"},
+        {"BGM01", "BGM01"}, {"../up", ".._up"}, {"a/b\\c:d", "a_b_c_d"},
+        {"..", "_"}, {std::string("t\x01x", 3), "t_x"}, {"sorvik-unfinished-1-0.tmp",
+                                                          "_sorvik-unfinished-1-0.tmp"},
+        {"CON.WAV", windows ? "_CON.WAV" : "CON.WAV"}, {"a?b", windows ? "a_b" : "a?b"},
         {"conin$.VAG", windows ? "_conin$.VAG" : "conin$.VAG"},
         {"CONOUT$", windows ? "_CONOUT$" : "CONOUT$"},
-        {"表/ソ\\.VAG", "表_ソ_.VAG"},
-        {"\x95\x5c.VAG", windows ? "__.VAG" : "\x95_.VAG"},
+        {"表/ソ\\.VAG", "表_ソ_.VAG"}, {"\x95\x5c.VAG", windows ? "__.VAG" : "\x95_.VAG"},
     };
     for (const auto& [name, expected] : safe) EXPECT_EQ(MakeSafeFileName(name), expected) << name;
 
@@ -220,40 +214,27 @@ TEST(OutputNames, SafeNamesAndOneRegistryPerRun) {
     const bool folds = windows;
 #endif
     const std::vector<std::pair<std::string, std::string>> claims = {
-        {"x.WAV", "x.WAV"},
-        {"x.WAV", "x_2.WAV"},
-        {"x_2.WAV", "x_2_2.WAV"},
-        {"x.WAV", "x_3.WAV"},
-        {"noext", "noext"},
-        {"noext", "noext_2"},
+        {"x.WAV", "x.WAV"},     {"x.WAV", "x_2.WAV"},  {"x_2.WAV", "x_2_2.WAV"},
+        {"x.WAV", "x_3.WAV"},   {"noext", "noext"},    {"noext", "noext_2"},
         {"X.wav", folds ? "X_4.wav" : "X.wav"},
-        {"trail.", "trail."},
-        {"trail", windows ? "trail_2" : "trail"},
-        {"Ａ.WAV", "Ａ.WAV"},
-        {"ａ.wav", windows ? "ａ_2.wav" : "ａ.wav"},
+        {"trail.", "trail."},   {"trail", windows ? "trail_2" : "trail"},
+        {"Ａ.WAV", "Ａ.WAV"},   {"ａ.wav", windows ? "ａ_2.wav" : "ａ.wav"},
     };
     for (const auto& [name, expected] : claims) EXPECT_EQ(names.Claim(name), expected) << name;
 }
 
 TEST(OutputNames, ArchiveNamesAreCodePage932AndUtf8InsideTheSameOnEverySystem) {
     const std::vector<std::pair<std::string, std::string>> read = {
-        {"BGM01", "BGM01"},
-        {"\x95\x5c.VAG", "表.VAG"},
-        {"\x83\x5c\x83\x41", "ソア"},
-        {"\x81\x60\xb1", "～ｱ"},
-        {"\xf0\x40", "\xee\x80\x80"},
+        {"BGM01", "BGM01"}, {"\x95\x5c.VAG", "表.VAG"}, {"\x83\x5c\x83\x41", "ソア"},
+        {"\x81\x60\xb1", "～ｱ"}, {"\xf0\x40", "\xee\x80\x80"},
         // Not code page 932: bytes the systems read differently, a lone lead byte, a bad trail
-        {"a\xa0", "a\xa0"},
-        {"\xfd\x40", "\xfd\x40"},
-        {"x\x95", "x\x95"},
-        {"\x95\x7f", "\x95\x7f"},
+        {"a\xa0", "a\xa0"}, {"\xfd\x40", "\xfd\x40"}, {"x\x95", "x\x95"}, {"\x95\x7f", "\x95\x7f"},
         {"\x85\x40", "\x85\x40"},  // a double-byte code no character has
     };
     for (const auto& [bytes, utf8] : read) EXPECT_EQ(NameFromArchive(bytes), utf8) << bytes;
     const std::vector<std::tuple<std::string, std::size_t, std::string>> written = {
-        {"表", 15, "\x95\x5c"}, {"ABCDEFGHIJKLMN表", 15, "ABCDEFGHIJKLMN"},
-        {"ｱ", 1, "\xb1"},       {"é表", 15, "é表"},
-        {"é表", 4, "é"},        {"plain", 3, "pla"},
+        {"表", 15, "\x95\x5c"}, {"ABCDEFGHIJKLMN表", 15, "ABCDEFGHIJKLMN"}, {"ｱ", 1, "\xb1"},
+        {"é表", 15, "é表"}, {"é表", 4, "é"}, {"plain", 3, "pla"},
     };
     for (const auto& [name, limit, bytes] : written) {
         EXPECT_EQ(NameForArchive(name, limit), bytes) << name;
@@ -262,29 +243,19 @@ TEST(OutputNames, ArchiveNamesAreCodePage932AndUtf8InsideTheSameOnEverySystem) {
 
 TEST(DisplayNames, ControlAndBidiCharactersAreEscapedAndEverythingElseKept) {
     std::vector<std::pair<std::string, std::string>> shown = {
-        {"BGM01.WAV", "BGM01.WAV"},
-        {"C:\\My Sounds\\a~b.vag", "C:\\My Sounds\\a~b.vag"},
+        {"BGM01.WAV", "BGM01.WAV"}, {"C:\\My Sounds\\a~b.vag", "C:\\My Sounds\\a~b.vag"},
         {"a\x1b]0;PWNED\x07\x1b[2J.vag", "a\\x1b]0;PWNED\\x07\\x1b[2J.vag"},
-        {"a\tb\nc\r", "a\\x09b\\x0ac\\x0d"},
-        {std::string("n\0l\x7f", 4), "n\\x00l\\x7f"},
+        {"a\tb\nc\r", "a\\x09b\\x0ac\\x0d"}, {std::string("n\0l\x7f", 4), "n\\x00l\\x7f"},
         // Raw C1 controls (CSI) and invalid bytes above them, a lead byte before no trail byte
-        {"\x9b"
-         "2J\x85",
-         "\\x9b2J\\x85"},
-        {"\x83\n\x9b\xff\xe9", "\\x83\\x0a\\x9b\xff\xe9"},
+        {"\x9b" "2J\x85", "\\x9b2J\\x85"}, {"\x83\n\x9b\xff\xe9", "\\x83\\x0a\\x9b\xff\xe9"},
         {"\x83\\\x81\x40", "\\x83\\\\x81@"},
         // UTF-8: C1 and bidi controls (U+00A0, U+202F and U+2029 are none), an overlong form,
         // Japanese, a cut character
-        {"\xc2\x80\xc2\x9b"
-         "2J\xc2\xa0",
-         "\\xc2\\x80\\xc2\\x9b2J\xc2\xa0"},
-        {"evil\xe2\x80\xae"
-         "gpj.vag",
-         "evil\\xe2\\x80\\xaegpj.vag"},
+        {"\xc2\x80\xc2\x9b" "2J\xc2\xa0", "\\xc2\\x80\\xc2\\x9b2J\xc2\xa0"},
+        {"evil\xe2\x80\xae" "gpj.vag", "evil\\xe2\\x80\\xaegpj.vag"},
         {"\xd8\x9c\xe2\x80\x8f\xe2\x80\xaa\xe2\x80\xaf\xe2\x80\xa9\xe2\x81\xa9",
          "\\xd8\\x9c\\xe2\\x80\\x8f\\xe2\\x80\\xaa\xe2\x80\xaf\xe2\x80\xa9\\xe2\\x81\\xa9"},
-        {"\xc0\x9b", "\xc0\\x9b"},
-        {"cut\xe2\x80", "cut\xe2\\x80"},
+        {"\xc0\x9b", "\xc0\\x9b"}, {"cut\xe2\x80", "cut\xe2\\x80"},
         {"効果音_01.vag", "効果音_01.vag"},
     };
     for (const auto& [name, expected] : shown) EXPECT_EQ(DisplayName(name), expected) << name;
@@ -312,10 +283,8 @@ TEST(Progress, ALongSoundTellsItsShareAtMostEachPercentAndTheLineShowsItWithTheS
     EXPECT_TRUE(std::is_sorted(recorder.done.begin(), recorder.done.end()));
     EXPECT_EQ(recorder.done.back(), image.size());
     const std::vector<std::tuple<std::uint64_t, std::uint64_t, double, std::string>> texts = {
-        {42000000, 100000000, 3.414, "  42% 12.3 MB/s"},
-        {1, 3, 0, "  33% 0.0 MB/s"},
-        {0, 0, 0, " 100% 0.0 MB/s"},
-        {5000000000, 5000000000, 2, " 100% 2500.0 MB/s"},
+        {42000000, 100000000, 3.414, "  42% 12.3 MB/s"}, {1, 3, 0, "  33% 0.0 MB/s"},
+        {0, 0, 0, " 100% 0.0 MB/s"}, {5000000000, 5000000000, 2, " 100% 2500.0 MB/s"},
     };
     for (const auto& [done, total, seconds, text] : texts) {
         EXPECT_EQ(ProgressText(done, total, seconds), text);
