@@ -93,6 +93,14 @@ inline void LowBits(Two a, int* out) {
 }
 #endif
 
+// The decoder's prediction, operation for operation: the scaled nibble plus the older value's
+// share (c1 * s2), plus the newer value's (c0 * s1). Every value the encoder predicts comes from
+// here, in doubles or two at a time, so it is the decoder's to the last bit.
+template <typename T>
+inline T PredictedValue(T scaled, T older, T newer) {
+    return (scaled + older) + newer;
+}
+
 // Orders two registers' lanes pairwise: the lesser of each pair into `a`.
 inline void Order(Two& a, Two& b) {
     const Two low = Min(a, b);
@@ -144,7 +152,7 @@ Two GreedyError(const LookAhead& next, const double* s1In, const double* s2In, T
             const Two residual =
                 Min(Max((x - (older + newer)) * filter.inverse, Splat(-8.0)), Splat(7.0));
             const Two nibble = Min(Truncate(residual + Splat(8.5)) - Splat(8.0), Splat(7.0));
-            const Two value = (nibble * filter.step + older) + newer;
+            const Two value = PredictedValue(nibble * filter.step, older, newer);
             const Two miss = Narrow(value) - x;
             error[c] = error[c] + miss * miss;
             s2[c] = s1[c];
@@ -155,6 +163,64 @@ Two GreedyError(const LookAhead& next, const double* s1In, const double* s2In, T
     for (int c = 2; c < chains; ++c) best[c & 1] = Min(best[c & 1], error[c]);
     *second = best[1];
     return best[0];
+}
+
+// A block that makes `target` exactly from the decoder's history `start`, when there is one: the
+// first predictor (0 to 4) and, for it, the coarsest shift that does. A sound decoded from blocks
+// so found gives the same blocks back (where the shifts are equal, the values are too, so the
+// history goes on unchanged).
+struct Exact {
+    int predictor = 0;
+    int shift = 0;
+    std::int8_t nibbles[kSamplesPerBlock];
+};
+
+// Follows the target sample by sample from `i`, with the nibbles that make each sample exactly.
+// Only a saturated sample (32767 or -32768) can be made by more than one nibble; those are tried
+// nearest first, within `budget` steps in all.
+struct ExactFollower {
+    const double* target;
+    double c0, c1, step, inverse;
+    int budget;
+    std::int8_t* nibbles;
+
+    bool Follow(std::size_t i, double s1, double s2) {
+        if (i == kSamplesPerBlock) return true;
+        if (--budget < 0) return false;
+        const double x = target[i];
+        const double older = c1 * s2;
+        const double newer = c0 * s1;
+        double nearest = std::floor((x - (older + newer)) * inverse + 0.5);
+        nearest = nearest < -8.0 ? -8.0 : (nearest > 7.0 ? 7.0 : nearest);
+        const bool saturated = x == 32767.0 || x == -32768.0;
+        for (int k = 0; k < (saturated ? 32 : 3); ++k) {
+            const double n = nearest + (k % 2 == 0 ? k / 2 : -(k + 1) / 2);
+            if (n < -8.0 || n > 7.0) continue;
+            const double value = PredictedValue(n * step, older, newer);
+            if (NarrowToSample(value) != x) continue;
+            nibbles[i] = static_cast<std::int8_t>(n);
+            if (Follow(i + 1, value, s1)) return true;
+        }
+        return false;
+    }
+};
+
+bool FindExactBlock(const double* target, const ChannelHistory& start, Exact& out) {
+    for (int predictor = 0; predictor < kPredictorCount; ++predictor) {
+        for (int shift = 0; shift <= kMaxShift; ++shift) {
+            const double step = static_cast<double>(1 << (kMaxShift - shift));
+            ExactFollower follower{target,   kCoefficients[predictor][0],
+                                   kCoefficients[predictor][1],
+                                   step,     1.0 / step,
+                                   64,       out.nibbles};
+            if (follower.Follow(0, start.s1, start.s2)) {
+                out.predictor = predictor;
+                out.shift = shift;
+                return true;
+            }
+        }
+    }
+    return false;
 }
 
 // The outcome of searching one predictor and shift: the paths' nibbles and parents, sample by
@@ -201,8 +267,8 @@ bool SearchBlock(const double* target, const ChannelHistory& start, int predicto
             Two second = low + (Splat(1.0) - up);
             second = second - IfGreaterOrEqual(second, Splat(8.0), Splat(2.0));  // 8: 6 instead
             const Two errors = Load(error + 2 * h);
-            const Two v0 = (first * filter.step + older) + newer;
-            const Two v1 = (second * filter.step + older) + newer;
+            const Two v0 = PredictedValue(first * filter.step, older, newer);
+            const Two v1 = PredictedValue(second * filter.step, older, newer);
             const Two m0 = Narrow(v0) - x;
             const Two m1 = Narrow(v1) - x;
             const Two t0 = errors + m0 * m0;
@@ -331,33 +397,43 @@ void EncodeAdpcmBlock(const std::int16_t* samples, std::size_t stride, std::uint
                                     target[kSamplesPerBlock - 2], predictors, shifts);
         for (int f = 0; f < ahead.pairs; ++f) ahead.filters[f] = FilterOf(predictors[f], shifts[f]);
     }
-    const int pairs = PairsToSearch(target, history.s1, history.s2, predictors, shifts);
-    Search searches[2];
-    int best = 0;  // the search holding the best block so far; the other is scratch
-    for (int p = 0; p < pairs; ++p) {
-        if (SearchBlock(target, history, predictors[p], shifts[p], ahead, searches[best].score,
-                        searches[1 - best])) {
-            best = 1 - best;
+    Exact exact;
+    int predictor = 0;
+    int shift = 0;
+    std::int8_t* nibbles = exact.nibbles;
+    if (FindExactBlock(target, history, exact)) {
+        predictor = exact.predictor;
+        shift = exact.shift;
+    } else {
+        const int pairs = PairsToSearch(target, history.s1, history.s2, predictors, shifts);
+        Search searches[2];
+        int best = 0;  // the search holding the best block so far; the other is scratch
+        for (int p = 0; p < pairs; ++p) {
+            if (SearchBlock(target, history, predictors[p], shifts[p], ahead,
+                            searches[best].score, searches[1 - best])) {
+                best = 1 - best;
+            }
         }
-    }
-    const Search& chosen = searches[best];
-    std::int8_t nibbles[kSamplesPerBlock];
-    for (int i = kSamplesPerBlock - 1, path = chosen.path; i >= 0; --i) {
-        nibbles[i] = chosen.nibble[i][path];
-        path = chosen.parent[i][path];
+        const Search& chosen = searches[best];
+        for (int i = kSamplesPerBlock - 1, path = chosen.path; i >= 0; --i) {
+            nibbles[i] = chosen.nibble[i][path];
+            path = chosen.parent[i][path];
+        }
+        predictor = chosen.predictor;
+        shift = chosen.shift;
     }
 
     // The block, and what the decoder will make of it.
-    block[0] = static_cast<std::uint8_t>(chosen.predictor << 4 | chosen.shift);
+    block[0] = static_cast<std::uint8_t>(predictor << 4 | shift);
     block[1] = flag;
     std::memset(block + 2, 0, kAdpcmBlockSize - 2);
-    const double c0 = kCoefficients[chosen.predictor][0];
-    const double c1 = kCoefficients[chosen.predictor][1];
-    const double step = static_cast<double>(1 << (kMaxShift - chosen.shift));
+    const double c0 = kCoefficients[predictor][0];
+    const double c1 = kCoefficients[predictor][1];
+    const double step = static_cast<double>(1 << (kMaxShift - shift));
     for (std::size_t i = 0; i < kSamplesPerBlock; ++i) {
         const int n = nibbles[i];
         block[2 + i / 2] |= static_cast<std::uint8_t>((n & 0x0F) << (i % 2 * 4));
-        const double value = (n * step + c1 * history.s2) + c0 * history.s1;
+        const double value = PredictedValue(n * step, c1 * history.s2, c0 * history.s1);
         history.s2 = history.s1;
         history.s1 = value;
         if (decoded != nullptr) decoded[i] = NarrowToSample(value);

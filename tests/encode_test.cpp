@@ -18,6 +18,7 @@
 #include "tests/support/archive_generator.h"
 #include "tests/support/memory_io.h"
 #include "tests/support/reference_decoder.h"
+#include "tests/support/test_files.h"
 
 namespace sorvik::testing {
 namespace {
@@ -190,8 +191,58 @@ TEST(EncodeAdpcmBlock, ReportsExactlyWhatTheDecoderMakes) {
     EXPECT_EQ(decoded, reported);
     std::uint32_t hash = 2166136261u;  // FNV-1a: the same blocks from every compiler and CPU
     for (const std::uint8_t byte : blocks) hash = (hash ^ byte) * 16777619u;
-    EXPECT_EQ(hash, 2837431782u);
+    EXPECT_EQ(hash, 3753588812u);
     EXPECT_GT(SnrDb(in, decoded.data()), 15.0);  // the edges cost most
+}
+
+// The sound blocks of an image in tests/data (those before its end block).
+Bytes SoundBlocksOf(const char* file) {
+    const Bytes image = ReadBytes(fs::path(SORVIK_SOURCE_DIR) / "tests" / "data" / file);
+    std::size_t end = 48;
+    while (end + 16 <= image.size() && image[end + 1] != 7) end += 16;
+    return Bytes(image.begin() + 48, image.begin() + static_cast<std::ptrdiff_t>(end));
+}
+
+TEST(EncodeWavToImage, ADecodedSoundComesBackAsItsOwnBlocksAndAnEditedOneAfterTheEdit) {
+    struct Case {
+        const char* file;
+        std::size_t editedBlock;  // 0: none; else 5 samples in it are changed
+        std::size_t sameFrom;     // the first block after the edit that must come back
+        std::size_t differing;    // where the sound's own encoder chose a finer shift for the
+                                  // same values (equal sound, but another first byte)
+    };
+    const Case cases[] = {{"psn00bsdk_3dfx.vag", 0, 0, 0},    {"psn00bsdk_proyt.vag", 0, 0, 0},
+                          {"nolibgs_hello.vag", 0, 0, 17},    {"nolibgs_poly.vag", 0, 0, 24},
+                          {"nolibgs_hello_poly.vag", 0, 0, 2}, {"psn00bsdk_3dfx.vag", 90, 92, 0}};
+    for (const Case& c : cases) {
+        const Bytes original = SoundBlocksOf(c.file);
+        const std::size_t blocks = original.size() / 16;
+        std::vector<std::int16_t> pcm, decoded;
+        reference::DecodeMonoBlocks(original.data(), blocks, pcm);
+        for (std::size_t i = 5; c.editedBlock != 0 && i < 10; ++i) {
+            pcm[c.editedBlock * 28 + i] = static_cast<std::int16_t>(pcm[c.editedBlock * 28 + i] / 2 + 1000);
+        }
+        MemorySink sink;
+        WavRefusal refusal;
+        ASSERT_EQ(Encode(Wav(1, 1, 16, pcm), sink, refusal), ResultCode::Ok);
+        const Bytes image = sink.files["a_long_name_of_a_sound.vag"];
+        ASSERT_GE(image.size(), 48 + original.size()) << c.file;
+        std::size_t differing = 0;
+        for (std::size_t b = 0; b < blocks; ++b) {
+            const auto mine = image.begin() + static_cast<std::ptrdiff_t>(48 + 16 * b);
+            const bool same = mine[0] == original[16 * b] &&
+                              std::equal(mine + 2, mine + 16, original.begin() + 16 * b + 2);
+            differing += !same;
+            if (c.editedBlock != 0) {
+                EXPECT_EQ(same, b < c.editedBlock || b >= c.sameFrom) << c.file << " " << b;
+            }
+        }
+        reference::DecodeMonoBlocks(image.data() + 48, blocks, decoded);
+        if (c.editedBlock == 0) {
+            EXPECT_EQ(decoded, pcm) << c.file;
+        }
+        EXPECT_EQ(differing, c.editedBlock == 0 ? c.differing : c.sameFrom - c.editedBlock) << c.file;
+    }
 }
 
 TEST(EncodeWavToImage, RefusesOtherFormatsByNameAndDamagedFilesWithoutWriting) {
