@@ -10,17 +10,20 @@
 // unrounded history from block to block, so the samples it reports as decoded are the ones the
 // decoder produces, bit for bit, on every platform.
 //
-// Each block takes the predictor (0-4) and shift (0-12) that give the least score among those
-// worth trying: for every predictor, the residual of the block predicted from the input itself
-// estimates the finest shift that fits; the two most promising predictors are then searched at
-// that shift and the next coarser one. Within a block the nibbles are chosen by a small beam
-// search: every kept path tries its two nearest nibbles for the next sample, and the four paths
-// with the least error so far go on. A path's score is its error plus half the error that a
-// greedy encoding of the next block (when given) would make from where the path ends, so a block
-// does not leave the next one a history that is hard to follow. Candidates are tried best first,
-// and one is given up as soon as none of its paths can beat the best score found. The paths run
-// in SSE2 registers where there are some and in plain doubles elsewhere, with the same
-// arithmetic, so the blocks are the same everywhere.
+// A block whose samples some predictor and shift make exactly from the decoder's history takes the
+// first such predictor (0-4) and, for it, the coarsest such shift: so a sound decoded from ADPCM
+// comes back as its own blocks. Every other block takes the predictor (0-4) and shift (0-12) that
+// give the least score among those worth trying (the candidates): for every predictor, the
+// residual of the block predicted from the input itself estimates the finest shift that fits; the
+// two most promising predictors are then searched at that shift and the next coarser one. Within a
+// block the nibbles are chosen by a small beam search (the beam): every kept path tries its two
+// nearest nibbles for the next sample, and the four paths with the least error so far go on. A
+// path's score is its error plus half the error that a greedy encoding of the next block (when
+// given) would make from where the path ends (the scoring), so a block does not leave the next one
+// a history that is hard to follow. Candidates are tried best first, and one is given up as soon
+// as none of its paths can beat the best score found. The paths run in SSE2 registers where there
+// are some and in plain doubles elsewhere, with the same arithmetic, so the blocks are the same
+// everywhere.
 namespace sorvik {
 
 // Encodes samples[0], samples[stride], ..., samples[27 * stride] into `block` (16 bytes) with
