@@ -255,14 +255,19 @@ struct PathEnds {
 // so far go on. A child's key is its error times 8 plus its index, an exact integer, so no two
 // are equal and the four least are the same set, in the same order, everywhere. Gives up as
 // soon as no path's error is below `bound`; else records the paths in `out` and returns true.
-bool RunBeam(const double* target, const ChannelHistory& start, const Filter& filter,
-             double bound, PathEnds& ends, Search& out) {
+bool RunBeam(const double* target, const ChannelHistory& start, double largestMiss,
+             const Filter& filter, int shift, double bound, PathEnds& ends, Search& out) {
     double* s1 = ends.s1;
     double* s2 = ends.s2;
     double* error = ends.error;
     s1[0] = start.s1, s2[0] = start.s2, error[0] = 0.0;
     for (int r = 1; r < kWidth; ++r) s1[r] = 0.0, s2[r] = 0.0, error[r] = kNoPath;
     const Two index[4] = {Make(0, 1), Make(2, 3), Make(4, 5), Make(6, 7)};
+    // A second-nearest nibble may not make a sample worse than the nearest can make one (half a
+    // step, and the rounding) or than the largest error already made.
+    double allowed = 0.5 * static_cast<double>(1 << (kMaxShift - shift)) + 1.0;
+    allowed = allowed > largestMiss ? allowed : largestMiss;
+    const Two cap = Splat((allowed + 0.5) * (allowed + 0.5));
     for (std::size_t i = 0; i < kSamplesPerBlock; ++i) {
         const Two x = Splat(target[i]);
         // Children 0-3: the nearest nibble of paths 0-3; children 4-7: the second nearest.
@@ -286,7 +291,7 @@ bool RunBeam(const double* target, const ChannelHistory& start, const Filter& fi
             const Two m0 = Narrow(v0) - x;
             const Two m1 = Narrow(v1) - x;
             const Two t0 = errors + m0 * m0;
-            const Two t1 = errors + m1 * m1;
+            const Two t1 = errors + m1 * m1 + IfGreaterOrEqual(m1 * m1, cap, Splat(kNoPath));
             Store(value + 2 * h, v0), Store(value + 4 + 2 * h, v1);
             Store(total + 2 * h, t0), Store(total + 4 + 2 * h, t1);
             Store(chosen + 2 * h, first), Store(chosen + 4 + 2 * h, second);
@@ -346,10 +351,11 @@ bool ScorePaths(const PathEnds& ends, const LookAhead& next, double bound, Searc
 
 // One predictor and shift: the beam, then the scoring; fills `out` and returns true when the
 // block scores below `bound`.
-bool SearchBlock(const double* target, const ChannelHistory& start, int predictor, int shift,
+bool SearchBlock(const double* target, const EncoderChannel& start, int predictor, int shift,
                  const LookAhead& next, double bound, Search& out) {
     PathEnds ends;
-    if (!RunBeam(target, start, FilterOf(predictor, shift), bound, ends, out) ||
+    if (!RunBeam(target, start.history, start.largestMiss, FilterOf(predictor, shift), shift,
+                 bound, ends, out) ||
         !ScorePaths(ends, next, bound, out)) {
         return false;
     }
@@ -364,6 +370,7 @@ bool SearchBlock(const double* target, const ChannelHistory& start, int predicto
 struct Estimate {
     int predictor;
     int shift;
+    bool fits;  // false when even the coarsest shift is too fine
     double energy;
 };
 
@@ -381,12 +388,16 @@ Estimate EstimatePredictor(const double* target, double y1, double y2, int predi
         y1 = target[i];
     }
     int shift = kMaxShift;
-    for (double reach = kFitReach; shift > 0 && peak > reach; reach *= 2) --shift;
-    return {predictor, shift, energy};
+    double reach = kFitReach;
+    for (; shift > 0 && peak > reach; reach *= 2) --shift;
+    return {predictor, shift, peak <= reach, energy};
 }
 
-// Finer shift first (a finer step means less noise), then less residual energy.
+// A predictor whose residual fits first (one that does not clips a sample by thousands, as at
+// the edge of a full-scale square wave), then the finer shift (a finer step means less noise),
+// then less residual energy.
 bool Before(const Estimate& a, const Estimate& b) {
+    if (a.fits != b.fits) return a.fits;
     if (a.shift != b.shift) return a.shift > b.shift;
     return a.energy < b.energy;
 }
@@ -415,7 +426,7 @@ int PairsToSearch(const double* target, double y1, double y2, int* predictors, i
 }  // namespace
 
 void EncodeAdpcmBlock(const std::int16_t* samples, std::size_t stride, std::uint8_t flag,
-                      ChannelHistory& history, std::uint8_t* block, std::int16_t* decoded,
+                      EncoderChannel& channel, std::uint8_t* block, std::int16_t* decoded,
                       const std::int16_t* next) {
     double target[2 * kSamplesPerBlock];
     for (std::size_t i = 0; i < kSamplesPerBlock; ++i) target[i] = samples[i * stride];
@@ -434,6 +445,7 @@ void EncodeAdpcmBlock(const std::int16_t* samples, std::size_t stride, std::uint
     int predictor = 0;
     int shift = 0;
     std::int8_t* nibbles = exact.nibbles;
+    ChannelHistory& history = channel.history;
     if (FindExactBlock(target, history, exact)) {
         predictor = exact.predictor;
         shift = exact.shift;
@@ -442,7 +454,7 @@ void EncodeAdpcmBlock(const std::int16_t* samples, std::size_t stride, std::uint
         Search searches[2];
         int best = 0;  // the search holding the best block so far; the other is scratch
         for (int p = 0; p < pairs; ++p) {
-            if (SearchBlock(target, history, predictors[p], shifts[p], ahead,
+            if (SearchBlock(target, channel, predictors[p], shifts[p], ahead,
                             searches[best].score, searches[1 - best])) {
                 best = 1 - best;
             }
@@ -470,6 +482,8 @@ void EncodeAdpcmBlock(const std::int16_t* samples, std::size_t stride, std::uint
         history.s2 = history.s1;
         history.s1 = value;
         if (decoded != nullptr) decoded[i] = NarrowToSample(value);
+        const double miss = std::fabs(NarrowToSample(value) - target[i]);
+        channel.largestMiss = miss > channel.largestMiss ? miss : channel.largestMiss;
     }
 }
 

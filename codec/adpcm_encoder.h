@@ -26,13 +26,19 @@
 // everywhere.
 namespace sorvik {
 
+// What encoding one channel carries from one block to the next.
+struct EncoderChannel {
+    ChannelHistory history;    // the decoder's
+    double largestMiss = 0.0;  // the largest error of a sample so far
+};
+
 // Encodes samples[0], samples[stride], ..., samples[27 * stride] into `block` (16 bytes) with
-// `flag` in byte 1. `history` comes in as the decoder's history before the block and goes out as
-// the one after it. When `decoded` is not null, decoded[0] to decoded[27] receive the samples
+// `flag` in byte 1. `channel` comes in as it was before the block and goes out as it is after
+// it. When `decoded` is not null, decoded[0] to decoded[27] receive the samples
 // the decoder will make of the block. When `next` is not null, next[0], next[stride], ...,
 // next[27 * stride] are the samples of the block that follows, looked at but not encoded.
 void EncodeAdpcmBlock(const std::int16_t* samples, std::size_t stride, std::uint8_t flag,
-                      ChannelHistory& history, std::uint8_t* block,
+                      EncoderChannel& channel, std::uint8_t* block,
                       std::int16_t* decoded = nullptr, const std::int16_t* next = nullptr);
 
 }  // namespace sorvik

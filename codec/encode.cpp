@@ -74,7 +74,7 @@ ResultCode EncodeBlocks(ByteSource& source, const WavInfo& info, std::uint64_t b
     const std::optional<LoopBlocks> loop = BlocksOf(info.loop, blockCount);
     RangeReader reader(source, info.dataOffset, info.frameCount * frameBytes);
     auto* samples = reinterpret_cast<std::int16_t*>(buffers.samples.Data());
-    ChannelHistory history[2];
+    EncoderChannel history[2];
     for (std::uint64_t done = 0; done < blockCount;) {
         const std::size_t blocks =
             static_cast<std::size_t>(std::min<std::uint64_t>(blockCount - done, kBlocksPerPiece));
