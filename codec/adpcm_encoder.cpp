@@ -214,9 +214,20 @@ struct ExactFollower {
 };
 
 bool FindExactBlock(const double* target, const ChannelHistory& start, Exact& out) {
+    const bool saturated = target[0] == 32767.0 || target[0] == -32768.0;
     for (int predictor = 0; predictor < kPredictorCount; ++predictor) {
+        // What the first sample leaves to its nibble: no shift whose nearest multiple of the
+        // step misses it by two units can make it (a value makes a sample x from x - 1.5 to
+        // x + 0.5, as the decoder rounds half up and then truncates toward zero): a quick way
+        // past most shifts.
+        const double first = Predict(kCoefficients[predictor][0], kCoefficients[predictor][1],
+                                     start.s1, start.s2)
+                                 .Residual(target[0], 1.0);
         for (int shift = 0; shift <= kMaxShift; ++shift) {
             const double step = static_cast<double>(1 << (kMaxShift - shift));
+            double nearest = std::floor(first / step + 0.5);
+            nearest = nearest < -8.0 ? -8.0 : (nearest > 7.0 ? 7.0 : nearest);
+            if (!saturated && std::fabs(nearest * step - first) > 2.0) continue;
             ExactFollower follower{target,   kCoefficients[predictor][0],
                                    kCoefficients[predictor][1],
                                    step,     1.0 / step,
