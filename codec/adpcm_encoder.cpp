@@ -441,17 +441,6 @@ void EncodeAdpcmBlock(const std::int16_t* samples, std::size_t stride, std::uint
                       const std::int16_t* next) {
     double target[2 * kSamplesPerBlock];
     for (std::size_t i = 0; i < kSamplesPerBlock; ++i) target[i] = samples[i * stride];
-    int predictors[kPairsSearched];
-    int shifts[kPairsSearched];
-    LookAhead ahead;
-    if (next != nullptr) {
-        double* later = target + kSamplesPerBlock;
-        for (std::size_t i = 0; i < kSamplesPerBlock; ++i) later[i] = next[i * stride];
-        ahead.target = later;
-        ahead.pairs = PairsToSearch(later, target[kSamplesPerBlock - 1],
-                                    target[kSamplesPerBlock - 2], predictors, shifts);
-        for (int f = 0; f < ahead.pairs; ++f) ahead.filters[f] = FilterOf(predictors[f], shifts[f]);
-    }
     Exact exact;
     int predictor = 0;
     int shift = 0;
@@ -461,6 +450,19 @@ void EncodeAdpcmBlock(const std::int16_t* samples, std::size_t stride, std::uint
         predictor = exact.predictor;
         shift = exact.shift;
     } else {
+        int predictors[kPairsSearched];
+        int shifts[kPairsSearched];
+        LookAhead ahead;
+        if (next != nullptr) {
+            double* later = target + kSamplesPerBlock;
+            for (std::size_t i = 0; i < kSamplesPerBlock; ++i) later[i] = next[i * stride];
+            ahead.target = later;
+            ahead.pairs = PairsToSearch(later, target[kSamplesPerBlock - 1],
+                                        target[kSamplesPerBlock - 2], predictors, shifts);
+            for (int f = 0; f < ahead.pairs; ++f) {
+                ahead.filters[f] = FilterOf(predictors[f], shifts[f]);
+            }
+        }
         const int pairs = PairsToSearch(target, history.s1, history.s2, predictors, shifts);
         Search searches[2];
         int best = 0;  // the search holding the best block so far; the other is scratch
