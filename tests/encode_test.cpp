@@ -144,6 +144,22 @@ TEST(EncodeWavToImage, DecodesToTheSoundInWholeBlocksWithItsLoopFlags) {
         if (c.frames >= 100) {
             EXPECT_GT(SnrDb(in, out.data()), 40.0) << c.frames;
         }
+        struct Collected final : DecodedSamples {
+            std::vector<std::int16_t> samples;
+            void Take(const std::int16_t* s, std::size_t n) override {
+                samples.insert(samples.end(), s, s + n);
+            }
+        };
+        for (const SecondThread way : {SecondThread::Never, SecondThread::Always}) {
+            const Bytes wavFile = Wav(c.tag, c.channels, 16, in, c.loop);  // stereo: side by side
+            MemorySource source(wavFile.data(), wavFile.size());          // or not, the same
+            MemorySink again;
+            Collected made;
+            ASSERT_EQ(EncodeWavToImage(source, again, "b", refusal, &made, way), ResultCode::Ok);
+            EXPECT_TRUE(again.files["b"].size() == image.size() &&
+                        std::equal(image.begin() + 48, image.end(), again.files["b"].begin() + 48));
+            EXPECT_TRUE(std::equal(made.samples.begin(), made.samples.end(), out.begin()));
+        }
         if (c.channels == 1) {  // the end block's silence
             EXPECT_EQ(std::vector<std::int16_t>(out.end() - 28, out.end()),
                       std::vector<std::int16_t>(28));
@@ -197,7 +213,9 @@ TEST(EncodeAdpcmBlock, ReportsExactlyWhatTheDecoderMakes) {
     reference::DecodeMonoBlocks(EncodeAdpcm(in, false).data(), in.size() / 28, greedy);
     auto largestError = [&](const std::vector<std::int16_t>& out) {
         int largest = 0;
-        for (std::size_t i = 0; i < in.size(); ++i) largest = std::max(largest, std::abs(out[i] - in[i]));
+        for (std::size_t i = 0; i < in.size(); ++i) {
+            largest = std::max(largest, std::abs(out[i] - in[i]));
+        }
         return largest;
     };
     EXPECT_LE(largestError(decoded), largestError(greedy));
@@ -228,7 +246,8 @@ TEST(EncodeWavToImage, ADecodedSoundComesBackAsItsOwnBlocksAndAnEditedOneAfterTh
         std::vector<std::int16_t> pcm, decoded;
         reference::DecodeMonoBlocks(original.data(), blocks, pcm);
         for (std::size_t i = 5; c.editedBlock != 0 && i < 10; ++i) {
-            pcm[c.editedBlock * 28 + i] = static_cast<std::int16_t>(pcm[c.editedBlock * 28 + i] / 2 + 1000);
+            std::int16_t& sample = pcm[c.editedBlock * 28 + i];
+            sample = static_cast<std::int16_t>(sample / 2 + 1000);
         }
         MemorySink sink;
         WavRefusal refusal;
@@ -249,7 +268,8 @@ TEST(EncodeWavToImage, ADecodedSoundComesBackAsItsOwnBlocksAndAnEditedOneAfterTh
         if (c.editedBlock == 0) {
             EXPECT_EQ(decoded, pcm) << c.file;
         }
-        EXPECT_EQ(differing, c.editedBlock == 0 ? c.differing : c.sameFrom - c.editedBlock) << c.file;
+        EXPECT_EQ(differing, c.editedBlock == 0 ? c.differing : c.sameFrom - c.editedBlock)
+            << c.file;
     }
 }
 
