@@ -1,6 +1,7 @@
 #include "codec/encode.h"
 
 #include <algorithm>
+#include <cstring>
 #include <iterator>
 
 #include "codec/adpcm.h"
@@ -63,19 +64,22 @@ struct Buffers {
     HeapBuffer wav;      // the WAV bytes of one piece
     HeapBuffer samples;  // the same as samples, padded with silence to whole blocks
     HeapBuffer adpcm;    // its blocks
+    HeapBuffer apart;    // a stereo piece's blocks, channel by channel: the two threads that
+                         // encode them then never write to the same cache line
     HeapBuffer made;     // what the decoder makes of them, channel by channel
 
     bool Allocate(std::size_t channels, bool decoded) {
         return wav.Grow(kFramesPerPiece * 2 * channels) &&
                samples.Grow(kFramesPerPiece * sizeof(std::int16_t) * channels) &&
                adpcm.Grow(kBlocksPerPiece * kAdpcmBlockSize * channels) &&
+               (channels == 1 || apart.Grow(kBlocksPerPiece * kAdpcmBlockSize * channels)) &&
                (!decoded || made.Grow(kFramesPerPiece * sizeof(std::int16_t) * channels));
     }
 };
 
-// Encodes the `blocks` blocks of one channel of a piece. Each block looks ahead at the next
-// one, except the last of a piece (the piece size is fixed, so the blocks still depend on the
-// input alone).
+// Encodes the `blocks` blocks of one channel of a piece into `adpcm`, one after the other. Each
+// block looks ahead at the next one, except the last of a piece (the piece size is fixed, so the
+// blocks still depend on the input alone).
 void EncodeChannel(const std::int16_t* samples, std::size_t channels, std::size_t channel,
                    std::size_t blocks, std::uint64_t firstBlock,
                    const std::optional<LoopBlocks>& loop, EncoderChannel& state,
@@ -83,7 +87,7 @@ void EncodeChannel(const std::int16_t* samples, std::size_t channels, std::size_
     const std::size_t stride = kSamplesPerBlock * channels;
     for (std::size_t b = 0; b < blocks; ++b) {
         EncodeAdpcmBlock(samples + b * stride + channel, channels, FlagOf(firstBlock + b, loop),
-                         state, adpcm + (b * channels + channel) * kAdpcmBlockSize,
+                         state, adpcm + b * kAdpcmBlockSize,
                          made != nullptr ? made + b * kSamplesPerBlock : nullptr,
                          b + 1 < blocks ? samples + (b + 1) * stride + channel : nullptr);
     }
@@ -101,7 +105,10 @@ ResultCode EncodeBlocks(ByteSource& source, const WavInfo& info, std::uint64_t b
     auto* samples = reinterpret_cast<std::int16_t*>(buffers.samples.Data());
     auto* made =
         decoded != nullptr ? reinterpret_cast<std::int16_t*>(buffers.made.Data()) : nullptr;
-    EncoderChannel state[2];
+    // Each channel's state on a cache line of its own, as each may have a thread of its own.
+    struct alignas(64) Channel {
+        EncoderChannel state;
+    } channel[2];
     for (std::uint64_t done = 0; done < blockCount;) {
         const std::size_t blocks =
             static_cast<std::size_t>(std::min<std::uint64_t>(blockCount - done, kBlocksPerPiece));
@@ -113,12 +120,19 @@ ResultCode EncodeBlocks(ByteSource& source, const WavInfo& info, std::uint64_t b
             samples[i] = static_cast<std::int16_t>(LoadLe16(buffers.wav.Data() + 2 * i));
         }
         std::fill(samples + values, samples + blocks * kSamplesPerBlock * channels, 0);
+        std::uint8_t* const apart = channels == 1 ? buffers.adpcm.Data() : buffers.apart.Data();
         auto encode = [&](std::size_t c) {
-            EncodeChannel(samples, channels, c, blocks, done, loop, state[c], buffers.adpcm.Data(),
+            EncodeChannel(samples, channels, c, blocks, done, loop, channel[c].state,
+                          apart + c * kBlocksPerPiece * kAdpcmBlockSize,
                           made != nullptr ? made + c * kFramesPerPiece : nullptr);
         };
         if (channels == 2) {
             RunBoth([&] { encode(0); }, [&] { encode(1); }, sideBySide);
+            for (std::size_t b = 0; b < 2 * blocks; ++b) {
+                std::memcpy(buffers.adpcm.Data() + b * kAdpcmBlockSize,
+                            apart + (b % 2 * kBlocksPerPiece + b / 2) * kAdpcmBlockSize,
+                            kAdpcmBlockSize);
+            }
         } else {
             encode(0);
         }
