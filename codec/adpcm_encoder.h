@@ -10,26 +10,35 @@
 // unrounded history from block to block, so the samples it reports as decoded are the ones the
 // decoder produces, bit for bit, on every platform.
 //
-// Each block takes the predictor (0-4) and shift (0-12) that give the least score among those
-// worth trying: for every predictor, the residual of the block predicted from the input itself
-// estimates the finest shift that fits; the two most promising predictors are then searched at
-// that shift and the next coarser one. Within a block the nibbles are chosen by a small beam
-// search: every kept path tries its two nearest nibbles for the next sample, and the four paths
-// with the least error so far go on. A path's score is its error plus half the error that a
-// greedy encoding of the next block (when given) would make from where the path ends, so a block
-// does not leave the next one a history that is hard to follow. Candidates are tried best first,
-// and one is given up as soon as none of its paths can beat the best score found. The paths run
-// in SSE2 registers where there are some and in plain doubles elsewhere, with the same
-// arithmetic, so the blocks are the same everywhere.
+// A block whose samples some predictor and shift make exactly from the decoder's history takes the
+// first such predictor (0-4) and, for it, the coarsest such shift: so a sound decoded from ADPCM
+// comes back as its own blocks. Every other block takes the predictor (0-4) and shift (0-12) that
+// give the least score among those worth trying (the candidates): for every predictor, the
+// residual of the block predicted from the input itself estimates the finest shift that fits; the
+// two most promising predictors are then searched at that shift and the next coarser one. Within a
+// block the nibbles are chosen by a small beam search (the beam): every kept path tries its two
+// nearest nibbles for the next sample, and the four paths with the least error so far go on. A
+// path's score is its error plus half the error that a greedy encoding of the next block (when
+// given) would make from where the path ends (the scoring), so a block does not leave the next one
+// a history that is hard to follow. Candidates are tried best first, and one is given up as soon
+// as none of its paths can beat the best score found. The paths run in SSE2 registers where there
+// are some and in plain doubles elsewhere, with the same arithmetic, so the blocks are the same
+// everywhere.
 namespace sorvik {
 
+// What encoding one channel carries from one block to the next.
+struct EncoderChannel {
+    ChannelHistory history;    // the decoder's
+    double largestMiss = 0.0;  // the largest error of a sample so far
+};
+
 // Encodes samples[0], samples[stride], ..., samples[27 * stride] into `block` (16 bytes) with
-// `flag` in byte 1. `history` comes in as the decoder's history before the block and goes out as
-// the one after it. When `decoded` is not null, decoded[0] to decoded[27] receive the samples
+// `flag` in byte 1. `channel` comes in as it was before the block and goes out as it is after
+// it. When `decoded` is not null, decoded[0] to decoded[27] receive the samples
 // the decoder will make of the block. When `next` is not null, next[0], next[stride], ...,
 // next[27 * stride] are the samples of the block that follows, looked at but not encoded.
 void EncodeAdpcmBlock(const std::int16_t* samples, std::size_t stride, std::uint8_t flag,
-                      ChannelHistory& history, std::uint8_t* block,
+                      EncoderChannel& channel, std::uint8_t* block,
                       std::int16_t* decoded = nullptr, const std::int16_t* next = nullptr);
 
 }  // namespace sorvik

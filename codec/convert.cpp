@@ -60,13 +60,14 @@ WavHeader MakeWavHeader(const SoundData& sound, std::uint64_t pcmBytes,
 // and the buffers are allocated, before the output is started: a sound whose bound passes the
 // WAV limit is refused, so a mono sound's end must have been found first (WriteWav).
 ResultCode WriteStoredWav(ByteSource& source, const SoundData& sound, OutputSink& sink,
-                          const std::string& outputName, const SmplChunk* loopChunk) {
+                          const std::string& outputName, const SmplChunk* loopChunk,
+                          SecondThread writeBehind) {
     const std::uint32_t trailingBytes = loopChunk ? kSmplChunkSize : 0;
     if (TooLargeForWav(sound.unitCount, sound.PcmBytesPerUnit(), trailingBytes)) {
         return ResultCode::UnknownFormat;
     }
     PcmBuffer pcm;
-    if (!pcm.Allocate(sound.unitCount * sound.PcmBytesPerUnit(), kWavHeaderSize)) {
+    if (!pcm.Allocate(sound.unitCount * sound.PcmBytesPerUnit(), kWavHeaderSize, writeBehind)) {
         return ResultCode::OutOfMemory;
     }
     HeapBuffer adpcm;
@@ -162,12 +163,13 @@ ResultCode DecodeRange(ByteSource& source, const SoundData& sound, std::uint64_t
 
 // Writes the WAV file of `sound` (its unit count exact) played with `loop` repeated.
 ResultCode WriteRendition(ByteSource& source, const SoundData& sound, const LoopPoints& loop,
-                          unsigned count, OutputSink& sink, const std::string& outputName) {
+                          unsigned count, OutputSink& sink, const std::string& outputName,
+                          SecondThread writeBehind) {
     const Rendition rendition(loop, count, sound.sampleRate);
     const std::size_t frameBytes = 2 * sound.channels;
     if (rendition.Frames() > kMaxWavDataSize / frameBytes) return ResultCode::UnknownFormat;
     PcmBuffer pcm;
-    if (!pcm.Allocate(rendition.Frames() * frameBytes, kWavHeaderSize)) {
+    if (!pcm.Allocate(rendition.Frames() * frameBytes, kWavHeaderSize, writeBehind)) {
         return ResultCode::OutOfMemory;
     }
     HeapBuffer adpcm;
@@ -195,7 +197,9 @@ ResultCode WriteWav(ByteSource& source, const SoundData& sound, OutputSink& sink
     const bool asStored = !options.loopChunk && options.loopCount == 0;
     if (!TooLargeForWav(sound.unitCount, sound.PcmBytesPerUnit())) {
         // Within the limit as bounded: the decoder finds a mono sound's end block itself.
-        if (asStored) return WriteStoredWav(source, sound, sink, outputName, nullptr);
+        if (asStored) {
+            return WriteStoredWav(source, sound, sink, outputName, nullptr, options.writeBehind);
+        }
     } else if (!sound.endsAtEndBlock && options.loopCount == 0) {
         // Exactly this long, and written whole: nothing is worth reading.
         return ResultCode::UnknownFormat;
@@ -208,14 +212,17 @@ ResultCode WriteWav(ByteSource& source, const SoundData& sound, OutputSink& sink
     SoundData exact = sound;
     exact.unitCount = scan.unitCount;
     exact.endsAtEndBlock = false;
-    if (asStored || !scan.loop) return WriteStoredWav(source, exact, sink, outputName, nullptr);
+    if (asStored || !scan.loop) {
+        return WriteStoredWav(source, exact, sink, outputName, nullptr, options.writeBehind);
+    }
     if (options.loopCount > 0) {
-        return WriteRendition(source, exact, *scan.loop, options.loopCount, sink, outputName);
+        return WriteRendition(source, exact, *scan.loop, options.loopCount, sink, outputName,
+                              options.writeBehind);
     }
     const SmplChunk chunk =
         MakeSmplChunk(static_cast<std::uint32_t>(scan.loop->StartSample()),
                       static_cast<std::uint32_t>(scan.loop->EndSample() - 1), sound.sampleRate);
-    return WriteStoredWav(source, exact, sink, outputName, &chunk);
+    return WriteStoredWav(source, exact, sink, outputName, &chunk, options.writeBehind);
 }
 
 ResultCode ConvertImage(ByteSource& source, std::uint64_t offset, std::uint64_t length,

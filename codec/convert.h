@@ -6,6 +6,7 @@
 #include "common/byte_source.h"
 #include "common/output_sink.h"
 #include "common/result_code.h"
+#include "common/second_thread.h"
 
 // Sound images to WAV files. The image is read from a source a piece at a time, only as far as
 // its sound goes, and the WAV file is handed to a sink, so memory stays at two buffers of about
@@ -20,6 +21,8 @@ struct WavOptions {
     // faded out linearly over kFadeSeconds of further repeats; 0: as stored. Takes the place of
     // loopChunk.
     unsigned loopCount = 0;
+    // Whether a long sound is written to its file on a second thread while it is decoded.
+    SecondThread writeBehind = SecondThread::Automatic;
 };
 constexpr std::uint32_t kFadeSeconds = 10;
 

@@ -9,6 +9,7 @@
 #include "common/byte_source.h"
 #include "common/output_sink.h"
 #include "common/result_code.h"
+#include "common/second_thread.h"
 
 // WAV files to sound images: the encoder's way in and out. The WAV file is read a piece at a
 // time and the image is handed to a sink, so memory stays under 1 MB whatever the file's size
@@ -54,7 +55,11 @@ std::optional<std::uint64_t> EncodedBlockCount(ByteSource& wav, const WavInfo& i
 // or not a WAV file, or, with `refusal` naming the format, a WAV file of a format other than
 // 16-bit PCM in 1 or 2 channels; ReadFailed (the source failed or ended early); WriteFailed; or
 // OutOfMemory. `decoded`, when given, receives the image's sound as the decoder will make it.
+// A stereo sound's two channels are encoded side by side on two threads as
+// `channelsSideBySide` says (Automatic: from about half a second of sound on, with more than one
+// processor); the image is the same either way.
 ResultCode EncodeWavToImage(ByteSource& wav, OutputSink& sink, const std::string& outputName,
-                            WavRefusal& refusal, DecodedSamples* decoded = nullptr);
+                            WavRefusal& refusal, DecodedSamples* decoded = nullptr,
+                            SecondThread channelsSideBySide = SecondThread::Automatic);
 
 }  // namespace sorvik

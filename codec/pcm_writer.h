@@ -8,7 +8,7 @@
 #include "common/background_writer.h"
 #include "common/heap_buffer.h"
 #include "common/output_sink.h"
-#include "platform/platform.h"
+#include "common/second_thread.h"
 
 namespace sorvik {
 
@@ -20,11 +20,11 @@ namespace sorvik {
 // whole conversion half as slow again here. So the writer places the bytes of each buffer-full
 // at the offset within a page that they will have in the file.
 //
-// A long sound, on a machine with more than one processor, is written behind its decoding: the
-// buffer is cut in two halves, and the decoder fills one while a second thread writes the other
-// (BackgroundWriter). Halves, not a second buffer: the memory stays the same, and so does the
-// count of fresh pages touched, which the system makes dear (on this 2-core virtual machine,
-// a second buffer cost more than the overlap saved on sounds up to about 50 MB).
+// A long sound, on a machine with more than one processor (or as told), is written behind its
+// decoding: the buffer is cut in two halves, and the decoder fills one while a second thread
+// writes the other (BackgroundWriter). Halves, not a second buffer: the memory stays the same, and
+// so does the count of fresh pages touched, which the system makes dear (on this 2-core virtual
+// machine, a second buffer cost more than the overlap saved on sounds up to about 50 MB).
 class PcmBuffer {
   public:
     // Room for 16384 mono blocks or 8192 stereo block pairs. The decoder cuts each buffer-full
@@ -41,10 +41,13 @@ class PcmBuffer {
 
     // Room for `pcmBytes` bytes of output (all of them, up to kMaxCapacity) that go to the file
     // from `fileOffset` on; false when the allocation failed. A sound written behind gets two
-    // halves of that room, so that it costs no more memory than one written directly.
-    bool Allocate(std::uint64_t pcmBytes, std::uint64_t fileOffset) {
-        const bool behind = BackgroundWriter::kAvailable && pcmBytes >= kWriteBehindFrom &&
-                            platform::ProcessorCount() > 1;
+    // halves of that room, so that it costs no more memory than one written directly. Whether
+    // it is: `writeBehind`, where Automatic means from kWriteBehindFrom bytes on with more than
+    // one processor.
+    bool Allocate(std::uint64_t pcmBytes, std::uint64_t fileOffset,
+                  SecondThread writeBehind = SecondThread::Automatic) {
+        const bool behind = BackgroundWriter::kAvailable && MaySecondThread(writeBehind) &&
+                            (writeBehind == SecondThread::Always || pcmBytes >= kWriteBehindFrom);
         const std::size_t most = behind ? kMaxCapacity / 2 : kMaxCapacity;
         const std::size_t capacity = pcmBytes < most ? static_cast<std::size_t>(pcmBytes) : most;
         if (!block_.Grow((behind ? 2 : 1) * (capacity + kPageSize))) return false;

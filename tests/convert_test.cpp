@@ -46,8 +46,8 @@ void SetBe32(Bytes& bytes, std::size_t at, std::uint32_t value) {
     for (int i = 0; i < 4; ++i) bytes[at + i] = static_cast<std::uint8_t>(value >> (24 - 8 * i));
 }
 
-ResultCode Convert(ByteSource& source, MemorySink& sink) {
-    return ConvertLooseImage(source, sink, "out.WAV");
+ResultCode Convert(ByteSource& source, MemorySink& sink, WavOptions options = {}) {
+    return ConvertLooseImage(source, sink, "out.WAV", options);
 }
 
 TEST(ConvertLooseImage, WritesExactlyWhatIsDeclaredAndHeldOrNothing) {
@@ -106,8 +106,8 @@ Bytes Repeated(const Bytes& adpcm, std::size_t blocks) {
 }
 
 TEST(ConvertLooseImage, AFailedWriteCommitOrReadLeavesNothing) {
-    // 4.5 MB of PCM each, five pieces or more: long enough to be written on a second thread
-    // where the machine has two processors, so a write fails while the next piece decodes.
+    // 4.5 MB of PCM each, five pieces or more, written on a second thread (so a write fails
+    // while the next piece decodes) and directly.
     const Bytes low = EncodeAdpcm(Sine(440, 2000 * 28 / 32000.0, 32000, 9000), false);
     const Bytes high = EncodeAdpcm(Sine(660, 2000 * 28 / 32000.0, 32000, 30000), false);
     const Bytes mono = MakeVagImage(Repeated(low, 80000), 32000, "tone", false);
@@ -115,20 +115,22 @@ TEST(ConvertLooseImage, AFailedWriteCommitOrReadLeavesNothing) {
         MakeSterImage(Repeated(low, 40000), Repeated(high, 40000), 32000, "pair", false);
     for (const Bytes* image : {&mono, &stereo}) {
         MemorySource whole(image->data(), image->size());
-        for (int write = 0; write <= 6; ++write) {  // none, the header, then five pieces
+        for (int write = 0; write <= 13; ++write) {  // none, the header, five pieces; both ways
+            const WavOptions options{false, 0, write % 2 == 0 ? SecondThread::Always
+                                                              : SecondThread::Never};
             CutSource counting(whole, UINT64_MAX);
             MemorySink sink;
-            sink.failAtWrite = write;
-            if (write == 0) {
-                EXPECT_EQ(Convert(counting, sink), ResultCode::Ok);
+            sink.failAtWrite = write / 2;
+            if (write < 2) {
+                EXPECT_EQ(Convert(counting, sink, options), ResultCode::Ok);
                 EXPECT_TRUE(sink.files["out.WAV"] == reference::ExpectedWav(*image));
                 continue;
             }
-            EXPECT_EQ(Convert(counting, sink), ResultCode::WriteFailed) << write;
+            EXPECT_EQ(Convert(counting, sink, options), ResultCode::WriteFailed) << write;
             EXPECT_TRUE(sink.files.empty()) << write;
             // Decoding stops within a piece of the failed write (a piece takes 256 KiB of ADPCM
             // at most), and nothing is left waiting or running.
-            EXPECT_LE(counting.bytesRead, 48 + (write + 1) * 256 * 1024u) << write;
+            EXPECT_LE(counting.bytesRead, 48 + (write / 2 + 1) * 256 * 1024u) << write;
         }
         MemorySink refusing;
         refusing.failCommit = true;

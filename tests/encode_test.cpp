@@ -18,6 +18,7 @@
 #include "tests/support/archive_generator.h"
 #include "tests/support/memory_io.h"
 #include "tests/support/reference_decoder.h"
+#include "tests/support/test_files.h"
 
 namespace sorvik::testing {
 namespace {
@@ -143,6 +144,22 @@ TEST(EncodeWavToImage, DecodesToTheSoundInWholeBlocksWithItsLoopFlags) {
         if (c.frames >= 100) {
             EXPECT_GT(SnrDb(in, out.data()), 40.0) << c.frames;
         }
+        struct Collected final : DecodedSamples {
+            std::vector<std::int16_t> samples;
+            void Take(const std::int16_t* s, std::size_t n) override {
+                samples.insert(samples.end(), s, s + n);
+            }
+        };
+        for (const SecondThread way : {SecondThread::Never, SecondThread::Always}) {
+            const Bytes wavFile = Wav(c.tag, c.channels, 16, in, c.loop);  // stereo: side by side
+            MemorySource source(wavFile.data(), wavFile.size());          // or not, the same
+            MemorySink again;
+            Collected made;
+            ASSERT_EQ(EncodeWavToImage(source, again, "b", refusal, &made, way), ResultCode::Ok);
+            EXPECT_TRUE(again.files["b"].size() == image.size() &&
+                        std::equal(image.begin() + 48, image.end(), again.files["b"].begin() + 48));
+            EXPECT_TRUE(std::equal(made.samples.begin(), made.samples.end(), out.begin()));
+        }
         if (c.channels == 1) {  // the end block's silence
             EXPECT_EQ(std::vector<std::int16_t>(out.end() - 28, out.end()),
                       std::vector<std::int16_t>(28));
@@ -197,7 +214,7 @@ TEST(EncodeAdpcmBlock, ReportsExactlyWhatTheDecoderMakes) {
     in.resize(in.size() / 28 * 28);
     Bytes blocks(in.size() / 28 * 16);
     std::vector<std::int16_t> reported(in.size()), decoded;
-    ChannelHistory history;
+    EncoderChannel history;
     for (std::size_t b = 0; b < in.size() / 28; ++b) {  // looking ahead, but not from the last
         EncodeAdpcmBlock(&in[b * 28], 1, 0, history, &blocks[b * 16], &reported[b * 28],
                          b + 1 < in.size() / 28 ? &in[b * 28 + 28] : nullptr);
@@ -206,8 +223,70 @@ TEST(EncodeAdpcmBlock, ReportsExactlyWhatTheDecoderMakes) {
     EXPECT_EQ(decoded, reported);
     std::uint32_t hash = 2166136261u;  // FNV-1a: the same blocks from every compiler and CPU
     for (const std::uint8_t byte : blocks) hash = (hash ^ byte) * 16777619u;
-    EXPECT_EQ(hash, 2837431782u);
+    EXPECT_EQ(hash, 3061242640u);
     EXPECT_GT(SnrDb(in, decoded.data()), 15.0);  // the edges cost most
+    std::vector<std::int16_t> greedy;  // no sample worse than the exhaustive greedy search's worst
+    reference::DecodeMonoBlocks(EncodeAdpcm(in, false).data(), in.size() / 28, greedy);
+    auto largestError = [&](const std::vector<std::int16_t>& out) {
+        int largest = 0;
+        for (std::size_t i = 0; i < in.size(); ++i) {
+            largest = std::max(largest, std::abs(out[i] - in[i]));
+        }
+        return largest;
+    };
+    EXPECT_LE(largestError(decoded), largestError(greedy));
+}
+
+// The sound blocks of an image in tests/data (those before its end block).
+Bytes SoundBlocksOf(const char* file) {
+    const Bytes image = ReadBytes(fs::path(SORVIK_SOURCE_DIR) / "tests" / "data" / file);
+    std::size_t end = 48;
+    while (end + 16 <= image.size() && image[end + 1] != 7) end += 16;
+    return Bytes(image.begin() + 48, image.begin() + static_cast<std::ptrdiff_t>(end));
+}
+
+TEST(EncodeWavToImage, ADecodedSoundComesBackAsItsOwnBlocksAndAnEditedOneAfterTheEdit) {
+    struct Case {
+        const char* file;
+        std::size_t editedBlock;  // 0: none; else 5 samples in it are changed
+        std::size_t sameFrom;     // the first block after the edit that must come back
+        std::size_t differing;    // where the sound's own encoder chose a finer shift for the
+                                  // same values (equal sound, but another first byte)
+    };
+    const Case cases[] = {{"psn00bsdk_3dfx.vag", 0, 0, 0},    {"psn00bsdk_proyt.vag", 0, 0, 0},
+                          {"nolibgs_hello.vag", 0, 0, 17},    {"nolibgs_poly.vag", 0, 0, 24},
+                          {"nolibgs_hello_poly.vag", 0, 0, 2}, {"psn00bsdk_3dfx.vag", 90, 92, 0}};
+    for (const Case& c : cases) {
+        const Bytes original = SoundBlocksOf(c.file);
+        const std::size_t blocks = original.size() / 16;
+        std::vector<std::int16_t> pcm, decoded;
+        reference::DecodeMonoBlocks(original.data(), blocks, pcm);
+        for (std::size_t i = 5; c.editedBlock != 0 && i < 10; ++i) {
+            std::int16_t& sample = pcm[c.editedBlock * 28 + i];
+            sample = static_cast<std::int16_t>(sample / 2 + 1000);
+        }
+        MemorySink sink;
+        WavRefusal refusal;
+        ASSERT_EQ(Encode(Wav(1, 1, 16, pcm), sink, refusal), ResultCode::Ok);
+        const Bytes image = sink.files["a_long_name_of_a_sound.vag"];
+        ASSERT_GE(image.size(), 48 + original.size()) << c.file;
+        std::size_t differing = 0;
+        for (std::size_t b = 0; b < blocks; ++b) {
+            const auto mine = image.begin() + static_cast<std::ptrdiff_t>(48 + 16 * b);
+            const bool same = mine[0] == original[16 * b] &&
+                              std::equal(mine + 2, mine + 16, original.begin() + 16 * b + 2);
+            differing += !same;
+            if (c.editedBlock != 0) {
+                EXPECT_EQ(same, b < c.editedBlock || b >= c.sameFrom) << c.file << " " << b;
+            }
+        }
+        reference::DecodeMonoBlocks(image.data() + 48, blocks, decoded);
+        if (c.editedBlock == 0) {
+            EXPECT_EQ(decoded, pcm) << c.file;
+        }
+        EXPECT_EQ(differing, c.editedBlock == 0 ? c.differing : c.sameFrom - c.editedBlock)
+            << c.file;
+    }
 }
 
 TEST(EncodeWavToImage, RefusesOtherFormatsByNameAndDamagedFilesWithoutWriting) {
