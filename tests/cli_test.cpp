@@ -160,7 +160,8 @@ TEST(CommandLine, TranscriptsStatusesAndFiles) {
         fs::create_directory(scene.root.Path() / "out");
         scene.Put("out/t.VAG", {5});
     };
-    Bytes otherMagic = Mono(), sizeZero = Mono();
+    Bytes otherMagic = Mono(), sizeZero = Mono(), looped = Mono();
+    looped[48 + 2 * 16 + 1] = 6, looped[48 + 5 * 16 + 1] = 3;  // a loop over blocks 2 to 5
     otherMagic[3] = 'i';
     std::fill(sizeZero.begin() + 12, sizeZero.begin() + 16, 0);
     std::vector<CliCase> cases = {
@@ -174,6 +175,9 @@ TEST(CommandLine, TranscriptsStatusesAndFiles) {
         // -l lists and writes nothing; a sound with a problem makes the exit status 1.
         {{"-l", "in|*.vag", "out"}, kListing + "file\t2\tb.b.WAV\t0\t7408\t2\t32000\t6440\t0.201\t\t\t\n",
          0, {}},
+        {{"-l", "in|*.vag"}, kListing + "file\t2\tb.b.WAV\t0\t7408\t2\t32000\t6440\t0.201\t\t\t\n"
+         "file\t3\tc.WAV\t0\t2592\t1\t22050\t4452\t0.202\t56\t168\t\n", 0, {"in/c.vag"}, "",
+         put("in/c.vag", looped)},
         {{"in|*.vag", "-l"}, kListing + "file\t2\tb.b.WAV\t0\t7408\t2\t32000\t6440\t0.201\t\t\t\n"
          "file\t3\tc.WAV\t0\t2\t\t\t\t\t\t\tunknown format\n", 1, {"in/c.vag"}, "",
          put("in/c.vag", {'V', 'A'})},

@@ -259,6 +259,7 @@ TEST(DisplayNames, ControlAndBidiCharactersAreEscapedAndEverythingElseKept) {
          "\\xd8\\x9c\\xe2\\x80\\x8f\\xe2\\x80\\xaa\xe2\x80\xaf\xe2\x80\xa9\\xe2\\x81\\xa9"},
         {"\xe2\x80\x8d\xe2\x80\x8e", "\xe2\x80\x8d\\xe2\\x80\\x8e"},  // a joiner kept, LRM not
         {"\xc0\x9b", "\xc0\\x9b"}, {"cut\xe2\x80", "cut\xe2\\x80"},
+        {"\xe0\xa0\x80\xe0\x9f\xbf", "\xe0\xa0\x80\xe0\\x9f\xbf"},  // U+0800, and an overlong form
         {"効果音_01.vag", "効果音_01.vag"},
     };
     for (const auto& [name, expected] : shown) EXPECT_EQ(DisplayName(name), expected) << name;
