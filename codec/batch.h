@@ -8,6 +8,7 @@
 #include "common/output_sink.h"
 #include "common/reporter.h"
 #include "common/result_code.h"
+#include "common/second_thread.h"
 #include "platform/platform.h"
 
 namespace sorvik {
@@ -46,9 +47,13 @@ bool DecodeVagFiles(const std::string& pattern, OutputSink& sink, Reporter& repo
 
 // Encodes the 16-bit PCM WAV files that `pattern` names into sound images of the same base name
 // with ".VAG" (see EncodeWavToImage), handed to `sink`, reporting as DecodeVagFiles does; a WAV
-// file of another format is reported with its format named (Reporter::FormatRefused).
+// file of another format is reported with its format named (Reporter::FormatRefused). As
+// `filesSideBySide` allows, each second file is encoded on a second thread into memory (up to
+// 4 MB of image) while the one before it is encoded; the events, outputs and result are those of
+// a run one file after the other.
 bool EncodeWavFiles(const std::string& pattern, OutputSink& sink, Reporter& reporter,
-                    FailurePolicy policy = FailurePolicy::StopAtFirst);
+                    FailurePolicy policy = FailurePolicy::StopAtFirst,
+                    SecondThread filesSideBySide = SecondThread::Automatic);
 
 // Lists the loose sound files that `pattern` names in `catalog`, each under the name that
 // DecodeVagFiles would give its WAV file (claimed from `names`, which is never written to). A

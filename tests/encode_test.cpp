@@ -8,11 +8,14 @@
 
 #include <algorithm>
 #include <cmath>
+#include <map>
 #include <optional>
+#include <tuple>
 #include <string>
 #include <vector>
 
 #include "codec/adpcm_encoder.h"
+#include "codec/batch.h"
 #include "codec/convert.h"
 #include "tests/support/adpcm_encoder.h"
 #include "tests/support/archive_generator.h"
@@ -359,6 +362,36 @@ TEST(ReadWavInfo, ARunOfEmptyChunksIsReadInLargePieces) {
                   chunksAfter ? ResultCode::Ok : ResultCode::UnknownFormat);
         EXPECT_EQ(info.dataOffset, chunksAfter ? kZeros + good.size() - 600 : 0);
         EXPECT_LT(counting.reads, 5000u);  // 64 KiB at a time, not 8 bytes
+    }
+}
+
+// A batch gives the same events, outputs and result with its files encoded side by side as one
+// after the other: a refused, a damaged and an unreadable file among them, two names that take
+// one output name, stopping at the first failure or not.
+TEST(EncodeWavFiles, FilesSideBySideAsOneAfterTheOther) {
+    TempDir root;
+    const std::vector<std::pair<std::string, Bytes>> files = {
+        {"a", Wav(1, 2, 16, Tone(3000, 2))}, {"b", Wav(3, 1, 32, Tone(50, 1))},
+        {"c", Wav(1, 1, 16, Tone(900, 1))},  {"d", Bytes{'R', 'I', 'F', 'F', 1}},
+        {"e", Bytes(9999, 1)},               {"f", Wav(1, 1, 16, Tone(90, 1))},
+        {"x", Wav(1, 2, 16, Tone(70, 2))},   {"X", Wav(1, 1, 16, Tone(30, 1))}};
+    for (const auto& [name, bytes] : files) WriteBytes(root.Path() / (name + ".wav"), bytes);
+    fs::permissions(root.Path() / "e.wav", fs::perms::none);
+    const std::string pattern = (root.Path() / "*.wav").string();
+    for (const FailurePolicy policy : {FailurePolicy::StopAtFirst, FailurePolicy::KeepGoing}) {
+        std::vector<std::tuple<bool, std::vector<std::string>, std::map<std::string, Bytes>>> runs;
+        for (const SecondThread way : {SecondThread::Never, SecondThread::Always}) {
+            MemorySink sink;
+            sink.FoldsCase();  // x.VAG is taken when x.wav's turn comes
+            RecordingReporter reporter;
+            reporter.progress = true;
+            const bool all = EncodeWavFiles(pattern, sink, reporter, policy, way);
+            runs.emplace_back(all, reporter.events, sink.files);
+        }
+        EXPECT_EQ(runs[0], runs[1]);
+        EXPECT_FALSE(std::get<0>(runs[0]));
+        const std::size_t written = std::get<2>(runs[0]).size();
+        EXPECT_TRUE(policy == FailurePolicy::StopAtFirst ? written < 5 : written == 5) << written;
     }
 }
 

@@ -119,6 +119,7 @@ class RecordingNotes final : public SinkNotes {
 class RecordingReporter final : public Reporter {
   public:
     std::vector<std::string> events;
+    bool progress = false;  // Progress and FormatRefused recorded as well
 
     void NothingMatched(const std::string& pattern) override { Add("nothing " + pattern); }
     void LooseFilesStarted() override { Add("loose"); }
@@ -136,6 +137,12 @@ class RecordingReporter final : public Reporter {
     void SectionEnded() override { Add("end"); }
     void IndexMissing(const std::string& indexPath) override { Add("missing " + indexPath); }
     void FileWritten(const std::string& name) override { Add("wrote " + name); }
+    void FormatRefused(const std::string& input, const std::string& format) override {
+        if (progress) Add("refused " + input + " " + format);
+    }
+    void Progress(std::uint64_t done, std::uint64_t total) override {
+        if (progress) Add(std::to_string(done) + " of " + std::to_string(total));
+    }
 
   private:
     void Add(std::string event) { events.push_back(std::move(event)); }
