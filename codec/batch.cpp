@@ -145,8 +145,8 @@ class AheadSink final : public OutputSink {
             std::vector<std::uint8_t>& kept = sink_.bytes;
             if (byteCount > kAheadBytes - kept.size()) return false;
             if (kept.size() + byteCount > kept.capacity()) {
-                kept.reserve(std::min(kAheadBytes, std::max(2 * kept.capacity(),
-                                                            kept.size() + byteCount)));
+                kept.reserve(
+                    std::min(kAheadBytes, std::max(2 * kept.capacity(), kept.size() + byteCount)));
             }
             const auto* begin = static_cast<const std::uint8_t*>(bytes);
             kept.insert(kept.end(), begin, begin + byteCount);
@@ -172,9 +172,10 @@ class ProgressKept final : public Reporter {
 // Encodes a WAV file into `sink` (see EncodeWavToImage), as ConvertOpened calls it.
 struct EncodeInto {
     OutputSink& sink;
+    SecondThread channelsSideBySide = SecondThread::Automatic;
     ResultCode operator()(ByteSource& source, const std::string& outputName,
                           WavRefusal& refusal) const {
-        return EncodeWavToImage(source, sink, outputName, refusal);
+        return EncodeWavToImage(source, sink, outputName, refusal, nullptr, channelsSideBySide);
     }
 };
 
@@ -194,9 +195,9 @@ struct EncodedAhead {
         if (!source.IsOpen()) return;
         WavRefusal refusal;
         ProgressSource watched(source, progress, 0, source.Size());
-        // Its own channels one after the other: the file before it has the other processor.
-        result = EncodeWavToImage(watched, image, outputName, refusal, nullptr,
-                                  SecondThread::Never);
+        // Its channels one after the other, as those of the file before it: one processor each.
+        result =
+            EncodeWavToImage(watched, image, outputName, refusal, nullptr, SecondThread::Never);
     }
 
     // Reports and writes it as a serial run would: from memory when it was encoded for the name
@@ -265,8 +266,9 @@ bool EncodeWavFiles(const std::string& pattern, OutputSink& sink, Reporter& repo
         RunBoth(
             [&] {
                 reporter.LooseFileStarted(number++);
-                encoded = ConvertOne(folderPrefix + name, name, "VAG", sink, reporter,
-                                     EncodeInto{sink});
+                const EncodeInto encode{sink,
+                                        ahead ? SecondThread::Never : SecondThread::Automatic};
+                encoded = ConvertOne(folderPrefix + name, name, "VAG", sink, reporter, encode);
             },
             [&] {
                 if (ahead) ahead->Encode();
