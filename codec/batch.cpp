@@ -127,39 +127,6 @@ bool ConvertMatches(const std::string& pattern, const char* extension, OutputSin
 // 1.5 MB); a larger one is encoded again in its turn.
 constexpr std::size_t kAheadBytes = 4 << 20;
 
-// Keeps the one image it is given in memory, up to kAheadBytes.
-class AheadSink final : public OutputSink {
-  public:
-    std::vector<std::uint8_t> bytes;
-    bool committed = false;
-
-    std::unique_ptr<OutputFile> Create(const std::string&) override {
-        return std::make_unique<File>(*this);
-    }
-
-  private:
-    class File final : public OutputFile {
-      public:
-        explicit File(AheadSink& sink) : sink_(sink) {}
-        bool Write(const void* bytes, std::size_t byteCount) override {
-            std::vector<std::uint8_t>& kept = sink_.bytes;
-            if (byteCount > kAheadBytes - kept.size()) return false;
-            if (kept.size() + byteCount > kept.capacity()) {
-                kept.reserve(
-                    std::min(kAheadBytes, std::max(2 * kept.capacity(), kept.size() + byteCount)));
-            }
-            const auto* begin = static_cast<const std::uint8_t*>(bytes);
-            kept.insert(kept.end(), begin, begin + byteCount);
-            return true;
-        }
-        bool Rewrite(std::uint64_t, const void*, std::size_t) override { return false; }
-        bool Commit() override { return sink_.committed = true; }
-
-      private:
-        AheadSink& sink_;
-    };
-};
-
 // Keeps the progress told while a file is encoded ahead, to be told again in its turn.
 class ProgressKept final : public Reporter {
   public:
@@ -187,7 +154,7 @@ struct EncodedAhead {
     std::string name;
     std::string outputName;  // the name it was encoded for, the one it will claim unless taken
     ResultCode result = ResultCode::WriteFailed;
-    AheadSink image;
+    BoundedMemorySink image{kAheadBytes};
     ProgressKept progress;
 
     void Encode() {
@@ -209,13 +176,13 @@ struct EncodedAhead {
             return false;
         }
         const std::string claimed = sink.Claim(outputName);
-        if (result != ResultCode::Ok || !image.committed || claimed != outputName) {
+        if (result != ResultCode::Ok || !image.Committed() || claimed != outputName) {
             return ConvertOpened(source, name, claimed, reporter, EncodeInto{sink});
         }
         for (const auto& [done, total] : progress.told) reporter.Progress(done, total);
         const ResultCode written = WriteOutput(sink, claimed, [&](OutputFile& file) {
-            return file.Write(image.bytes.data(), image.bytes.size()) ? ResultCode::Ok
-                                                                      : ResultCode::WriteFailed;
+            return file.Write(image.Bytes().data(), image.Bytes().size()) ? ResultCode::Ok
+                                                                          : ResultCode::WriteFailed;
         });
         if (written != ResultCode::Ok) {
             reporter.LooseFileFailed(name, claimed, written);

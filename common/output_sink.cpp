@@ -47,4 +47,36 @@ bool OutputSink::TakeName(const std::string& name, const std::function<bool(bool
     return true;
 }
 
+class BoundedMemorySink::File final : public OutputFile {
+  public:
+    explicit File(BoundedMemorySink& sink) : sink_(sink) {}
+    bool Write(const void* bytes, std::size_t byteCount) override {
+        std::vector<std::uint8_t>& kept = sink_.bytes_;
+        if (byteCount > sink_.limit_ - kept.size()) return false;
+        if (kept.size() + byteCount > kept.capacity()) {  // never more than the limit, reserved
+            kept.reserve(
+                std::min(sink_.limit_, std::max(2 * kept.capacity(), kept.size() + byteCount)));
+        }
+        const auto* begin = static_cast<const std::uint8_t*>(bytes);
+        kept.insert(kept.end(), begin, begin + byteCount);
+        return true;
+    }
+    bool Rewrite(std::uint64_t offset, const void* bytes, std::size_t byteCount) override {
+        if (offset > sink_.bytes_.size() || byteCount > sink_.bytes_.size() - offset) return false;
+        std::copy_n(static_cast<const std::uint8_t*>(bytes), byteCount,
+                    sink_.bytes_.begin() + static_cast<std::ptrdiff_t>(offset));
+        return true;
+    }
+    bool Commit() override { return sink_.committed_ = true; }
+
+  private:
+    BoundedMemorySink& sink_;
+};
+
+std::unique_ptr<OutputFile> BoundedMemorySink::Create(const std::string&) {
+    bytes_.clear();
+    committed_ = false;
+    return std::make_unique<File>(*this);
+}
+
 }  // namespace sorvik

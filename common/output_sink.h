@@ -100,6 +100,22 @@ class OutputSink {
     std::vector<platform::FileIdentity> inputs_;
 };
 
+// Keeps the one output it is given in memory, up to `limit` bytes (a write past them fails), for
+// work done ahead on a second thread and written out in its turn.
+class BoundedMemorySink final : public OutputSink {
+  public:
+    explicit BoundedMemorySink(std::size_t limit) : limit_(limit) {}
+    std::unique_ptr<OutputFile> Create(const std::string& name) override;
+    const std::vector<std::uint8_t>& Bytes() const { return bytes_; }
+    bool Committed() const { return committed_; }
+
+  private:
+    class File;
+    std::size_t limit_;
+    std::vector<std::uint8_t> bytes_;
+    bool committed_ = false;
+};
+
 // Creates the output `name`, lets `fill` write it (returning Ok, or why it failed) and commits
 // it. Any failure leaves nothing behind; a failure to create or commit is WriteFailed.
 template <typename Fill>

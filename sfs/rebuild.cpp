@@ -275,19 +275,28 @@ bool WriteSilence(OutputFile& file, std::uint64_t offset, std::uint64_t count) {
 
 // Writes the new sound of `replacement` into its room in `file`, then the silence after it and,
 // for mono, its end block. A WAV file's samples as the decoder will make them go to `decoded`.
-ResultCode PutInPlace(const Replacement& replacement, ByteSource& source, OutputFile& file,
-                      SampleDigest& decoded) {
+// `encoded`, when given, is the image of a WAV file already encoded: its blocks are put in place.
+ResultCode PutInPlace(const Replacement& replacement, ByteSource* source, OutputFile& file,
+                      SampleDigest& decoded, const std::vector<std::uint8_t>* encoded = nullptr) {
     const std::size_t unitBytes = UnitBytes(replacement.room);
     const std::uint64_t room = replacement.roomUnits * unitBytes;
     ResultCode placed = ResultCode::Ok;
-    if (replacement.encode) {
+    if (encoded != nullptr) {
+        RegionSink region(file, replacement.dataOffset, room, kSoundHeaderSize);
+        placed = WriteOutput(region, replacement.name, [&](OutputFile& part) {
+            return part.Write(encoded->data(), encoded->size()) ? ResultCode::Ok
+                                                                : ResultCode::WriteFailed;
+        });
+    } else if (source == nullptr) {
+        return ResultCode::ReadFailed;
+    } else if (replacement.encode) {
         RegionSink region(file, replacement.dataOffset, room, kSoundHeaderSize);
         WavRefusal refusal;
-        placed = EncodeWavToImage(source, region, replacement.name, refusal, &decoded);
+        placed = EncodeWavToImage(*source, region, replacement.name, refusal, &decoded);
     } else {
         RegionSink region(file, replacement.dataOffset, room, 0);
         placed = WriteOutput(region, replacement.name, [&](OutputFile& part) {
-            return CopyRange(source, replacement.sourceOffset, replacement.soundUnits * unitBytes,
+            return CopyRange(*source, replacement.sourceOffset, replacement.soundUnits * unitBytes,
                              part);
         });
     }
@@ -341,24 +350,62 @@ bool ReadsBack(const Replacement& replacement, ByteSource* image, ByteSource& wr
     return result == ResultCode::Ok && decoded.digest == expected;
 }
 
+// The largest image of a replaced sound encoded ahead in memory; a larger one is encoded again in
+// its turn.
+constexpr std::size_t kAheadBytes = 4 << 20;
+
+// A replaced sound's WAV file encoded on the second thread while the sound before it is put in
+// place: its image in memory and the samples the decoder will make of it.
+struct EncodedAhead {
+    ResultCode result = ResultCode::ReadFailed;
+    BoundedMemorySink image{kAheadBytes};
+    SampleDigest decoded;
+
+    void Encode(const Replacement& replacement, const FolderFiles& folder) {
+        const std::unique_ptr<ByteSource> source = folder.Open(replacement.name);
+        if (!source) return;
+        WavRefusal refusal;
+        result = EncodeWavToImage(*source, image, replacement.name, refusal, &decoded,
+                                  SecondThread::Never);
+    }
+};
+
 // Writes `archive` with `replacements` in place as the output `outputName`, reads each of them
 // back, and gives the output its name only when every one is as it was put.
 ResultCode WriteRebuilt(ByteSource& archive, const std::vector<Replacement>& replacements,
                         const FolderFiles& folder, OutputSink& sink, const std::string& outputName,
-                        RebuildReport& report) {
+                        RebuildReport& report, SecondThread soundsSideBySide) {
     return WriteOutput(sink, outputName, [&](OutputFile& file) {
         ResultCode result = CopyRange(archive, 0, archive.Size(), file);
         const auto count = static_cast<unsigned>(replacements.size());
         std::vector<SampleDigest> expected(count);
-        for (unsigned i = 0; i < count && result == ResultCode::Ok; ++i) {
+        // Each sound in its turn; the next WAV file, as allowed, encoded meanwhile.
+        const auto place = [&](unsigned i, const std::vector<std::uint8_t>* encoded) {
             report.Placing(i + 1, count);
-            const std::unique_ptr<ByteSource> source = folder.Open(replacements[i].name);
-            result = source ? PutInPlace(replacements[i], *source, file, expected[i])
-                            : ResultCode::ReadFailed;
+            const std::unique_ptr<ByteSource> source =
+                encoded != nullptr ? nullptr : folder.Open(replacements[i].name);
+            result = PutInPlace(replacements[i], source.get(), file, expected[i], encoded);
             // The file changed since it was looked at.
             if (result == ResultCode::ReadFailed || result == ResultCode::UnknownFormat) {
                 report.Refused(replacements[i].name, "can't read it");
             }
+        };
+        const bool mayAhead = MaySecondThread(soundsSideBySide);
+        for (unsigned i = 0; i < count && result == ResultCode::Ok; ++i) {
+            std::unique_ptr<EncodedAhead> ahead;
+            if (mayAhead && i + 1 < count && replacements[i + 1].encode) {
+                ahead = std::make_unique<EncodedAhead>();
+            }
+            RunBoth([&] { place(i, nullptr); },
+                    [&] {
+                        if (ahead) ahead->Encode(replacements[i + 1], folder);
+                    },
+                    ahead != nullptr);
+            if (!ahead || result != ResultCode::Ok) continue;
+            ++i;
+            const bool done = ahead->result == ResultCode::Ok && ahead->image.Committed();
+            place(i, done ? &ahead->image.Bytes() : nullptr);
+            if (done) expected[i] = ahead->decoded;
         }
         WrittenSource written(file, archive.Size());
         for (unsigned i = 0; i < count && result == ResultCode::Ok; ++i) {
@@ -657,7 +704,8 @@ std::unique_ptr<ByteSource> FilesIn::Open(const std::string& name) const {
 
 RebuildResult RebuildArchive(ByteSource& archive, const std::string& archiveName,
                              const IndexFiles& indexFiles, const FolderFiles& folder,
-                             SectionMask sections, OutputSink& sink, RebuildReport& report) {
+                             SectionMask sections, OutputSink& sink, RebuildReport& report,
+                             SecondThread soundsSideBySide) {
     RebuildResult result;
     const Plan plan(folder, archiveName, report);
     NamesOnly names;
@@ -674,7 +722,7 @@ RebuildResult RebuildArchive(ByteSource& archive, const std::string& archiveName
         return result;
     }
     const ResultCode written =
-        WriteRebuilt(archive, result.replaced, folder, sink, archiveName, report);
+        WriteRebuilt(archive, result.replaced, folder, sink, archiveName, report, soundsSideBySide);
     result.outcome = written == ResultCode::Ok ? RebuildResult::Outcome::Written
                                                : RebuildResult::Outcome::WriteFailed;
     return result;

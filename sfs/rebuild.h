@@ -8,6 +8,7 @@
 #include "common/byte_source.h"
 #include "common/output_sink.h"
 #include "common/reporter.h"
+#include "common/second_thread.h"
 #include "common/section_mask.h"
 #include "sfs/sfs_extractor.h"
 
@@ -97,9 +98,12 @@ struct RebuildResult {
 //
 // The new archive is a copy with each replaced sound put in its room; before it is given its
 // name, each replaced sound is read back from it and compared with what was put there (for a
-// WAV file, the samples the decoder makes; for an image, its blocks).
+// WAV file, the samples the decoder makes; for an image, its blocks). As `soundsSideBySide`
+// allows, a WAV file is encoded into memory (up to 4 MB) on a second thread while the sound
+// before it is put in place; the reports and the archive are the same.
 RebuildResult RebuildArchive(ByteSource& archive, const std::string& archiveName,
                              const IndexFiles& indexFiles, const FolderFiles& folder,
-                             SectionMask sections, OutputSink& sink, RebuildReport& report);
+                             SectionMask sections, OutputSink& sink, RebuildReport& report,
+                             SecondThread soundsSideBySide = SecondThread::Automatic);
 
 }  // namespace sorvik::sfs

@@ -144,10 +144,19 @@ struct Rebuilt {
 };
 
 Rebuilt Rebuild(ByteSource& archive, const ArchiveImage& image, const Files& folder, DiffSink& out) {
-    Rebuilt rebuilt;
+    Rebuilt rebuilt, serial;  // the next WAV file encoded side by side, and not
+    DiffSink alone(archive);
+    alone.fault = out.fault;
     rebuilt.result = sfs::RebuildArchive(archive, "SOUND.SFS", ArchiveIndexFiles(image),
-                                         MemoryFolder(folder), Section::kAll, out, rebuilt.report);
+                                         MemoryFolder(folder), Section::kAll, out, rebuilt.report,
+                                         SecondThread::Always);
+    serial.result = sfs::RebuildArchive(archive, "SOUND.SFS", ArchiveIndexFiles(image),
+                                        MemoryFolder(folder), Section::kAll, alone, serial.report,
+                                        SecondThread::Never);
     EXPECT_EQ(out.committed, rebuilt.result.outcome == sfs::RebuildResult::Outcome::Written);
+    EXPECT_TRUE(serial.result.outcome == rebuilt.result.outcome && alone.size == out.size &&
+                alone.changed == out.changed && alone.committed == out.committed);
+    EXPECT_EQ(serial.report.lines, rebuilt.report.lines);
     return rebuilt;
 }
 
