@@ -127,6 +127,10 @@ bool ConvertMatches(const std::string& pattern, const char* extension, OutputSin
 // 1.5 MB); a larger one is encoded again in its turn.
 constexpr std::size_t kAheadBytes = 4 << 20;
 
+// Whether the WAV file `path` is small enough to be encoded ahead: its image, about 2/7 of it, then
+// fits in kAheadBytes. A larger one is left to its turn, so that it is not encoded twice.
+bool Fits(const std::string& path) { return FileSource(path.c_str()).Size() <= 3 * kAheadBytes; }
+
 // Keeps the progress told while a file is encoded ahead, to be told again in its turn.
 class ProgressKept final : public Reporter {
   public:
@@ -222,7 +226,7 @@ bool EncodeWavFiles(const std::string& pattern, OutputSink& sink, Reporter& repo
         const std::string name = finder.Name();
         more = finder.Next();
         std::unique_ptr<EncodedAhead> ahead;
-        if (more && sideBySide) {
+        if (more && sideBySide && Fits(folderPrefix + finder.Name())) {
             ahead = std::make_unique<EncodedAhead>();
             ahead->name = finder.Name();
             ahead->path = folderPrefix + ahead->name;

@@ -393,7 +393,9 @@ ResultCode WriteRebuilt(ByteSource& archive, const std::vector<Replacement>& rep
         const bool mayAhead = MaySecondThread(soundsSideBySide);
         for (unsigned i = 0; i < count && result == ResultCode::Ok; ++i) {
             std::unique_ptr<EncodedAhead> ahead;
-            if (mayAhead && i + 1 < count && replacements[i + 1].encode) {
+            const Replacement* next = i + 1 < count ? &replacements[i + 1] : nullptr;
+            if (mayAhead && next != nullptr && next->encode &&
+                next->roomUnits * UnitBytes(next->room) + kSoundHeaderSize <= kAheadBytes) {
                 ahead = std::make_unique<EncodedAhead>();
             }
             RunBoth([&] { place(i, nullptr); },
