@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <iterator>
 #include <map>
 #include <optional>
 #include <tuple>
@@ -391,7 +392,12 @@ TEST(EncodeWavFiles, FilesSideBySideAsOneAfterTheOther) {
         EXPECT_EQ(runs[0], runs[1]);
         EXPECT_FALSE(std::get<0>(runs[0]));
         const std::size_t written = std::get<2>(runs[0]).size();
-        EXPECT_TRUE(policy == FailurePolicy::StopAtFirst ? written < 5 : written == 5) << written;
+        // Three files fail; x.wav and X.wav are one file where the disk ignores case.
+        const auto matched = static_cast<std::size_t>(
+            std::distance(fs::directory_iterator(root.Path()), fs::directory_iterator()));
+        EXPECT_TRUE(policy == FailurePolicy::StopAtFirst ? written < matched - 3
+                                                         : written == matched - 3)
+            << written;
     }
 }
 
