@@ -123,13 +123,9 @@ bool ConvertMatches(const std::string& pattern, const char* extension, OutputSin
                         });
 }
 
-// The largest image a file encoded ahead keeps in memory (a 30-second stereo sound takes about
-// 1.5 MB); a larger one is encoded again in its turn.
-constexpr std::size_t kAheadBytes = 4 << 20;
-
 // Whether the WAV file `path` is small enough to be encoded ahead: its image, about 2/7 of it, then
-// fits in kAheadBytes. A larger one is left to its turn, so that it is not encoded twice.
-bool Fits(const std::string& path) { return FileSource(path.c_str()).Size() <= 3 * kAheadBytes; }
+// fits in kEncodedAheadBytes (a 30-second stereo sound takes about 1.5 MB). A larger one is left to its turn, so that it is not encoded twice.
+bool Fits(const std::string& path) { return FileSource(path.c_str()).Size() <= 3 * kEncodedAheadBytes; }
 
 // Keeps the progress told while a file is encoded ahead, to be told again in its turn.
 class ProgressKept final : public Reporter {
@@ -158,7 +154,7 @@ struct EncodedAhead {
     std::string name;
     std::string outputName;  // the name it was encoded for, the one it will claim unless taken
     ResultCode result = ResultCode::WriteFailed;
-    BoundedMemorySink image{kAheadBytes};
+    BoundedMemorySink image{kEncodedAheadBytes};
     ProgressKept progress;
 
     void Encode() {
@@ -184,10 +180,7 @@ struct EncodedAhead {
             return ConvertOpened(source, name, claimed, reporter, EncodeInto{sink});
         }
         for (const auto& [done, total] : progress.told) reporter.Progress(done, total);
-        const ResultCode written = WriteOutput(sink, claimed, [&](OutputFile& file) {
-            return file.Write(image.Bytes().data(), image.Bytes().size()) ? ResultCode::Ok
-                                                                          : ResultCode::WriteFailed;
-        });
+        const ResultCode written = WriteBytesAs(sink, claimed, image.Bytes());
         if (written != ResultCode::Ok) {
             reporter.LooseFileFailed(name, claimed, written);
             return false;

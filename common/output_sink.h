@@ -100,6 +100,10 @@ class OutputSink {
     std::vector<platform::FileIdentity> inputs_;
 };
 
+// How much one sound encoded ahead on a second thread may hold in memory: a larger one is encoded
+// in its turn instead.
+constexpr std::size_t kEncodedAheadBytes = 4 << 20;
+
 // Keeps the one output it is given in memory, up to `limit` bytes (a write past them fails), for
 // work done ahead on a second thread and written out in its turn.
 class BoundedMemorySink final : public OutputSink {
@@ -125,6 +129,14 @@ ResultCode WriteOutput(OutputSink& sink, const std::string& name, Fill fill) {
     const ResultCode filled = fill(*file);
     if (filled != ResultCode::Ok) return filled;
     return file->Commit() ? ResultCode::Ok : ResultCode::WriteFailed;
+}
+
+// Writes `bytes` as the whole output `name` of `sink`, as WriteOutput does.
+inline ResultCode WriteBytesAs(OutputSink& sink, const std::string& name,
+                               const std::vector<std::uint8_t>& bytes) {
+    return WriteOutput(sink, name, [&](OutputFile& file) {
+        return file.Write(bytes.data(), bytes.size()) ? ResultCode::Ok : ResultCode::WriteFailed;
+    });
 }
 
 }  // namespace sorvik

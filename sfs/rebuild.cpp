@@ -283,10 +283,7 @@ ResultCode PutInPlace(const Replacement& replacement, ByteSource* source, Output
     ResultCode placed = ResultCode::Ok;
     if (encoded != nullptr) {
         RegionSink region(file, replacement.dataOffset, room, kSoundHeaderSize);
-        placed = WriteOutput(region, replacement.name, [&](OutputFile& part) {
-            return part.Write(encoded->data(), encoded->size()) ? ResultCode::Ok
-                                                                : ResultCode::WriteFailed;
-        });
+        placed = WriteBytesAs(region, replacement.name, *encoded);
     } else if (source == nullptr) {
         return ResultCode::ReadFailed;
     } else if (replacement.encode) {
@@ -350,15 +347,11 @@ bool ReadsBack(const Replacement& replacement, ByteSource* image, ByteSource& wr
     return result == ResultCode::Ok && decoded.digest == expected;
 }
 
-// The largest image of a replaced sound encoded ahead in memory; a larger one is encoded again in
-// its turn.
-constexpr std::size_t kAheadBytes = 4 << 20;
-
 // A replaced sound's WAV file encoded on the second thread while the sound before it is put in
 // place: its image in memory and the samples the decoder will make of it.
 struct EncodedAhead {
     ResultCode result = ResultCode::ReadFailed;
-    BoundedMemorySink image{kAheadBytes};
+    BoundedMemorySink image{kEncodedAheadBytes};
     SampleDigest decoded;
 
     void Encode(const Replacement& replacement, const FolderFiles& folder) {
@@ -395,7 +388,7 @@ ResultCode WriteRebuilt(ByteSource& archive, const std::vector<Replacement>& rep
             std::unique_ptr<EncodedAhead> ahead;
             const Replacement* next = i + 1 < count ? &replacements[i + 1] : nullptr;
             if (mayAhead && next != nullptr && next->encode &&
-                next->roomUnits * UnitBytes(next->room) + kSoundHeaderSize <= kAheadBytes) {
+                next->roomUnits * UnitBytes(next->room) + kSoundHeaderSize <= kEncodedAheadBytes) {
                 ahead = std::make_unique<EncodedAhead>();
             }
             RunBoth([&] { place(i, nullptr); },
