@@ -25,77 +25,139 @@ constexpr int kMaxShift = 12;
 constexpr int kPredictorsSearched = 2;
 constexpr int kPairsSearched = 2 * kPredictorsSearched;
 constexpr double kFitReach = 10.0;
-// The paths of the beam, and the error a path starts with when it is not one: larger than any
-// block's error (28 * 65535^2 < 2^37), small enough that an error times 8 plus a child's index
-// stays an exact integer below 2^52.
+// The paths of the beam; the error a path starts with (every error counts from one, so that a
+// key made of it is a normal float); and the error that rules a path out, larger than any block's
+// (28 * 65535^2 < 2^37).
 constexpr int kWidth = 4;
-constexpr double kNoPath = 17592186044416.0;  // 2^44
+constexpr float kFirstError = 1.0f;
+constexpr float kNoPath = 17592186044416.0f;  // 2^44
 // How much of the next block's estimated error counts against a block's own.
-constexpr double kLookAheadWeight = 0.5;
+constexpr float kLookAheadWeight = 0.5f;
 
-// Two doubles side by side: an SSE2 register where there is one, else a pair of plain doubles.
-// Every operation is the same IEEE double operation in both, lane by lane, so both give the same
-// bits.
+// Four floats side by side, one per path of the beam: an SSE register where there is one, else
+// four plain floats. Every operation is the same IEEE single-precision operation in both, lane
+// by lane, so both give the same bits. (The search only chooses the nibbles; the block that is
+// written, and the decoder's history, are worked out afterwards in the decoder's doubles.)
 #if defined(__SSE2__) && !defined(SORVIK_PORTABLE_ENCODER)
-struct Two {
-    __m128d v;
+struct Four {
+    __m128 v;
 };
-inline Two Make(double lo, double hi) { return {_mm_set_pd(hi, lo)}; }
-inline Two Splat(double x) { return {_mm_set1_pd(x)}; }
-inline Two Load(const double* p) { return {_mm_loadu_pd(p)}; }
-inline void Store(double* p, Two a) { _mm_storeu_pd(p, a.v); }
-inline Two operator+(Two a, Two b) { return {_mm_add_pd(a.v, b.v)}; }
-inline Two operator-(Two a, Two b) { return {_mm_sub_pd(a.v, b.v)}; }
-inline Two operator*(Two a, Two b) { return {_mm_mul_pd(a.v, b.v)}; }
-inline Two Max(Two a, Two b) { return {_mm_max_pd(a.v, b.v)}; }  // a > b ? a : b
-inline Two Min(Two a, Two b) { return {_mm_min_pd(a.v, b.v)}; }  // a < b ? a : b
+struct Mask {
+    __m128 v;
+};
+inline Four Splat(float x) { return {_mm_set1_ps(x)}; }
+inline Four Make(float a, float b, float c, float d) { return {_mm_set_ps(d, c, b, a)}; }
+inline void Store(float* p, Four a) { _mm_storeu_ps(p, a.v); }
+inline Four operator+(Four a, Four b) { return {_mm_add_ps(a.v, b.v)}; }
+inline Four operator-(Four a, Four b) { return {_mm_sub_ps(a.v, b.v)}; }
+inline Four operator*(Four a, Four b) { return {_mm_mul_ps(a.v, b.v)}; }
+inline Four Max(Four a, Four b) { return {_mm_max_ps(a.v, b.v)}; }  // a > b ? a : b
+inline Four Min(Four a, Four b) { return {_mm_min_ps(a.v, b.v)}; }  // a < b ? a : b
 // The integer part, for values within the range of a 32-bit integer.
-inline Two Truncate(Two a) { return {_mm_cvtepi32_pd(_mm_cvttpd_epi32(a.v))}; }
-// `then` where a >= b, else 0.
-inline Two IfGreaterOrEqual(Two a, Two b, Two then) {
-    return {_mm_and_pd(_mm_cmpge_pd(a.v, b.v), then.v)};
+inline Four Truncate(Four a) { return {_mm_cvtepi32_ps(_mm_cvttps_epi32(a.v))}; }
+inline Mask GreaterOrEqual(Four a, Four b) { return {_mm_cmpge_ps(a.v, b.v)}; }
+// `a` where the mask is set, else `b`; `a` where it is set, else 0.
+inline Four Pick(Mask m, Four a, Four b) {
+    return {_mm_or_ps(_mm_and_ps(m.v, a.v), _mm_andnot_ps(m.v, b.v))};
 }
-inline Two Swapped(Two a) { return {_mm_shuffle_pd(a.v, a.v, 1)}; }
-inline Two Lows(Two a, Two b) { return {_mm_unpacklo_pd(a.v, b.v)}; }
-inline Two Highs(Two a, Two b) { return {_mm_unpackhi_pd(a.v, b.v)}; }
-// The low three bits of two exact integers from 0 to 2^52.
-inline void LowBits(Two a, int* out) {
-    const __m128i bits = _mm_and_si128(_mm_castpd_si128(_mm_add_pd(a.v, _mm_set1_pd(4503599627370496.0))),
-                                       _mm_set1_epi32(7));
+inline Four Where(Mask m, Four a) { return {_mm_and_ps(m.v, a.v)}; }
+// Lanes rearranged: lane k of the result is lane Lk of `a`; of Combine, lanes 0 and 1 come from
+// `a` and lanes 2 and 3 from `b`.
+template <int L0, int L1, int L2, int L3>
+inline Four Shuffle(Four a) {
+    return {_mm_shuffle_ps(a.v, a.v, _MM_SHUFFLE(L3, L2, L1, L0))};
+}
+template <int L0, int L1, int L2, int L3>
+inline Four Combine(Four a, Four b) {
+    return {_mm_shuffle_ps(a.v, b.v, _MM_SHUFFLE(L3, L2, L1, L0))};
+}
+// A non-negative float with its three lowest bits replaced by `index` (0-7): it orders as the
+// float did, but for errors within eight units in the last place, and no two keys of a step are
+// equal.
+inline Four Keyed(Four a, int first) {
+    const __m128i bits = _mm_and_si128(_mm_castps_si128(a.v), _mm_set1_epi32(~7));
+    return {_mm_castsi128_ps(
+        _mm_or_si128(bits, _mm_set_epi32(first + 3, first + 2, first + 1, first)))};
+}
+inline void IndexesOf(Four key, int* out) {
+    const __m128i bits = _mm_and_si128(_mm_castps_si128(key.v), _mm_set1_epi32(7));
     out[0] = _mm_cvtsi128_si32(bits);
-    out[1] = _mm_cvtsi128_si32(_mm_shuffle_epi32(bits, 2));
+    out[1] = _mm_extract_epi16(bits, 2);
+    out[2] = _mm_extract_epi16(bits, 4);
+    out[3] = _mm_extract_epi16(bits, 6);
 }
+inline float First(Four a) { return _mm_cvtss_f32(a.v); }
 #else
-struct Two {
-    double lo, hi;
+struct Four {
+    float f[4];
 };
-inline Two Make(double lo, double hi) { return {lo, hi}; }
-inline Two Splat(double x) { return {x, x}; }
-inline Two Load(const double* p) { return {p[0], p[1]}; }
-inline void Store(double* p, Two a) { p[0] = a.lo, p[1] = a.hi; }
-inline Two operator+(Two a, Two b) { return {a.lo + b.lo, a.hi + b.hi}; }
-inline Two operator-(Two a, Two b) { return {a.lo - b.lo, a.hi - b.hi}; }
-inline Two operator*(Two a, Two b) { return {a.lo * b.lo, a.hi * b.hi}; }
-inline Two Max(Two a, Two b) { return {a.lo > b.lo ? a.lo : b.lo, a.hi > b.hi ? a.hi : b.hi}; }
-inline Two Min(Two a, Two b) { return {a.lo < b.lo ? a.lo : b.lo, a.hi < b.hi ? a.hi : b.hi}; }
-inline Two Truncate(Two a) {
-    return {static_cast<double>(static_cast<int>(a.lo)), static_cast<double>(static_cast<int>(a.hi))};
+struct Mask {
+    bool b[4];
+};
+inline Four Splat(float x) { return {{x, x, x, x}}; }
+inline Four Make(float a, float b, float c, float d) { return {{a, b, c, d}}; }
+inline void Store(float* p, Four a) { std::memcpy(p, a.f, sizeof a.f); }
+template <typename Op>
+inline Four Lanes(Four a, Four b, Op op) {
+    return {{op(a.f[0], b.f[0]), op(a.f[1], b.f[1]), op(a.f[2], b.f[2]), op(a.f[3], b.f[3])}};
 }
-inline Two IfGreaterOrEqual(Two a, Two b, Two then) {
-    return {a.lo >= b.lo ? then.lo : 0.0, a.hi >= b.hi ? then.hi : 0.0};
+inline Four operator+(Four a, Four b) {
+    return Lanes(a, b, [](float x, float y) { return x + y; });
 }
-inline Two Swapped(Two a) { return {a.hi, a.lo}; }
-inline Two Lows(Two a, Two b) { return {a.lo, b.lo}; }
-inline Two Highs(Two a, Two b) { return {a.hi, b.hi}; }
-inline void LowBits(Two a, int* out) {
-    out[0] = static_cast<int>(static_cast<long long>(a.lo) & 7);
-    out[1] = static_cast<int>(static_cast<long long>(a.hi) & 7);
+inline Four operator-(Four a, Four b) {
+    return Lanes(a, b, [](float x, float y) { return x - y; });
 }
+inline Four operator*(Four a, Four b) {
+    return Lanes(a, b, [](float x, float y) { return x * y; });
+}
+inline Four Max(Four a, Four b) {
+    return Lanes(a, b, [](float x, float y) { return x > y ? x : y; });
+}
+inline Four Min(Four a, Four b) {
+    return Lanes(a, b, [](float x, float y) { return x < y ? x : y; });
+}
+inline Four Truncate(Four a) {
+    return Lanes(a, a, [](float x, float) { return static_cast<float>(static_cast<int>(x)); });
+}
+inline Mask GreaterOrEqual(Four a, Four b) {
+    return {{a.f[0] >= b.f[0], a.f[1] >= b.f[1], a.f[2] >= b.f[2], a.f[3] >= b.f[3]}};
+}
+inline Four Pick(Mask m, Four a, Four b) {
+    return {{m.b[0] ? a.f[0] : b.f[0], m.b[1] ? a.f[1] : b.f[1], m.b[2] ? a.f[2] : b.f[2],
+             m.b[3] ? a.f[3] : b.f[3]}};
+}
+inline Four Where(Mask m, Four a) { return Pick(m, a, Splat(0.0f)); }
+template <int L0, int L1, int L2, int L3>
+inline Four Shuffle(Four a) {
+    return {{a.f[L0], a.f[L1], a.f[L2], a.f[L3]}};
+}
+template <int L0, int L1, int L2, int L3>
+inline Four Combine(Four a, Four b) {
+    return {{a.f[L0], a.f[L1], b.f[L2], b.f[L3]}};
+}
+inline Four Keyed(Four a, int first) {
+    Four key;
+    for (int k = 0; k < 4; ++k) {
+        std::uint32_t bits;
+        std::memcpy(&bits, &a.f[k], 4);
+        bits = (bits & ~7u) | static_cast<std::uint32_t>(first + k);
+        std::memcpy(&key.f[k], &bits, 4);
+    }
+    return key;
+}
+inline void IndexesOf(Four key, int* out) {
+    for (int k = 0; k < 4; ++k) {
+        std::uint32_t bits;
+        std::memcpy(&bits, &key.f[k], 4);
+        out[k] = static_cast<int>(bits & 7);
+    }
+}
+inline float First(Four a) { return a.f[0]; }
 #endif
 
 // The decoder's prediction from its history (s1 the newest value, s2 the one before), operation
-// for operation, in doubles or two at a time. Every value the encoder predicts comes from here,
-// so it is the decoder's to the last bit.
+// for operation: in doubles, where it is the decoder's to the last bit, and in the search's
+// floats.
 template <typename T>
 struct Prediction {
     T older;  // c1 * s2
@@ -111,67 +173,72 @@ inline Prediction<T> Predict(T c0, T c1, T s1, T s2) {
     return {c1 * s2, c0 * s1};
 }
 
-// Orders two registers' lanes pairwise: the lesser of each pair into `a`.
-inline void Order(Two& a, Two& b) {
-    const Two low = Min(a, b);
-    b = Max(a, b);
-    a = low;
+// The four lanes in ascending order: a network of three steps, each comparing two pairs.
+inline Four SortAscending(Four k) {
+    Four p = Shuffle<1, 0, 3, 2>(k);
+    k = Combine<0, 2, 0, 2>(Min(k, p), Max(k, p));  // [min01, min23, max01, max23]
+    p = Shuffle<1, 0, 3, 2>(k);
+    k = Combine<0, 2, 0, 2>(Min(k, p), Max(k, p));  // [least, two middle ones, greatest]
+    p = Shuffle<0, 2, 1, 3>(k);
+    return Combine<0, 1, 2, 3>(Min(k, p), Max(k, p));
+}
+
+// The four least of eight keys, in no particular order: the first half of a bitonic merge of
+// the two sorted halves.
+inline Four LeastFour(Four a, Four b) {
+    return Min(SortAscending(a), Shuffle<3, 2, 1, 0>(SortAscending(b)));
 }
 
 // What decoding with one predictor and shift needs.
 struct Filter {
-    Two c0, c1, step, inverse;
+    Four c0, c1, step, inverse;
 };
 
 Filter FilterOf(int predictor, int shift) {
-    const double step = static_cast<double>(1 << (kMaxShift - shift));
-    return {Splat(kCoefficients[predictor][0]), Splat(kCoefficients[predictor][1]), Splat(step),
-            Splat(1.0 / step)};  // a power of two: exact
+    const float step = static_cast<float>(1 << (kMaxShift - shift));
+    return {Splat(static_cast<float>(kCoefficients[predictor][0])),
+            Splat(static_cast<float>(kCoefficients[predictor][1])), Splat(step),
+            Splat(1.0f / step)};  // all exact: multiples of 1/64, and powers of two
 }
 
-// The sample the decoder makes of a value, as a double.
-inline Two Narrow(Two value) {
-    const Two biased = value + Splat(0.5);
-    return Truncate(Min(Max(biased, Splat(-32768.0)), Splat(32767.0)));
+// The sample the decoder makes of a value.
+inline Four Narrow(Four value) {
+    const Four biased = value + Splat(0.5f);
+    return Truncate(Min(Max(biased, Splat(-32768.0f)), Splat(32767.0f)));
 }
 
 // The next block, when there is one: its samples and the predictors and shifts that estimate
 // what it will cost.
 struct LookAhead {
-    const double* target = nullptr;
+    const float* target = nullptr;
     int pairs = 0;
     Filter filters[kPairsSearched];
 };
 
 // Four paths' squared error over the next block, each predicting greedily (the nearest nibble)
-// from its own history with the best of the look-ahead's filters. All filters and paths run side
-// by side, as chains independent of each other, so that their latencies overlap.
-Two GreedyError(const LookAhead& next, const double* s1In, const double* s2In, Two* second) {
-    constexpr int kChains = 2 * kPairsSearched;
-    Two s1[kChains], s2[kChains], error[kChains];
-    for (int c = 0; c < kChains; ++c) {
-        s1[c] = Load(s1In + 2 * (c & 1)), s2[c] = Load(s2In + 2 * (c & 1)), error[c] = Splat(0.0);
-    }
-    const int chains = 2 * next.pairs;
+// from its own history with the best of the look-ahead's filters. The filters run side by side,
+// as chains independent of each other, so that their latencies overlap.
+Four GreedyError(const LookAhead& next, Four s1In, Four s2In) {
+    Four s1[kPairsSearched], s2[kPairsSearched], error[kPairsSearched];
+    for (int c = 0; c < kPairsSearched; ++c) s1[c] = s1In, s2[c] = s2In, error[c] = Splat(0.0f);
     for (std::size_t i = 0; i < kSamplesPerBlock; ++i) {
-        const Two x = Splat(next.target[i]);
-        for (int c = 0; c < chains; ++c) {
-            const Filter& filter = next.filters[c >> 1];
-            const Prediction<Two> predicted = Predict(filter.c0, filter.c1, s1[c], s2[c]);
-            const Two residual =
-                Min(Max(predicted.Residual(x, filter.inverse), Splat(-8.0)), Splat(7.0));
-            const Two nibble = Min(Truncate(residual + Splat(8.5)) - Splat(8.0), Splat(7.0));
-            const Two value = predicted.Value(nibble * filter.step);
-            const Two miss = Narrow(value) - x;
+        const Four x = Splat(next.target[i]);
+        for (int c = 0; c < next.pairs; ++c) {
+            const Filter& filter = next.filters[c];
+            const Prediction<Four> predicted = Predict(filter.c0, filter.c1, s1[c], s2[c]);
+            const Four residual =
+                Min(Max(predicted.Residual(x, filter.inverse), Splat(-8.0f)), Splat(7.0f));
+            const Four nibble = Min(Truncate(residual + Splat(8.5f)) - Splat(8.0f), Splat(7.0f));
+            const Four value = predicted.Value(nibble * filter.step);
+            const Four miss = Narrow(value) - x;
             error[c] = error[c] + miss * miss;
             s2[c] = s1[c];
             s1[c] = value;
         }
     }
-    Two best[2] = {error[0], error[1]};
-    for (int c = 2; c < chains; ++c) best[c & 1] = Min(best[c & 1], error[c]);
-    *second = best[1];
-    return best[0];
+    Four best = error[0];
+    for (int c = 1; c < next.pairs; ++c) best = Min(best, error[c]);
+    return best;
 }
 
 // A block that makes `target` exactly from the decoder's history `start`, when there is one: the
@@ -220,18 +287,21 @@ bool FindExactBlock(const double* target, const ChannelHistory& start, Exact& ou
         // step misses it by two units can make it (a value makes a sample x from x - 1.5 to
         // x + 0.5, as the decoder rounds half up and then truncates toward zero): a quick way
         // past most shifts.
-        const double first = Predict(kCoefficients[predictor][0], kCoefficients[predictor][1],
-                                     start.s1, start.s2)
-                                 .Residual(target[0], 1.0);
+        const double first =
+            Predict(kCoefficients[predictor][0], kCoefficients[predictor][1], start.s1, start.s2)
+                .Residual(target[0], 1.0);
         for (int shift = 0; shift <= kMaxShift; ++shift) {
             const double step = static_cast<double>(1 << (kMaxShift - shift));
             double nearest = std::floor(first / step + 0.5);
             nearest = nearest < -8.0 ? -8.0 : (nearest > 7.0 ? 7.0 : nearest);
             if (!saturated && std::fabs(nearest * step - first) > 2.0) continue;
-            ExactFollower follower{target,   kCoefficients[predictor][0],
+            ExactFollower follower{target,
+                                   kCoefficients[predictor][0],
                                    kCoefficients[predictor][1],
-                                   step,     1.0 / step,
-                                   64,       out.nibbles};
+                                   step,
+                                   1.0 / step,
+                                   64,
+                                   out.nibbles};
             if (follower.Follow(0, start.s1, start.s2)) {
                 out.predictor = predictor;
                 out.shift = shift;
@@ -242,116 +312,90 @@ bool FindExactBlock(const double* target, const ChannelHistory& start, Exact& ou
     return false;
 }
 
-// The outcome of searching one predictor and shift: the paths' nibbles and parents, sample by
-// sample, and the path that ends best.
+// The outcome of searching one predictor and shift: for each sample, the child each path came
+// from and the nibbles of the eight children; and the path that ends best.
 struct Search {
     int predictor = 0;
     int shift = 0;
     int path = 0;
-    double score = HUGE_VAL;
-    std::uint8_t parent[kSamplesPerBlock][kWidth];
-    std::int8_t nibble[kSamplesPerBlock][kWidth];
+    float score = HUGE_VALF;
+    std::uint8_t child[kSamplesPerBlock][kWidth];
+    float nibble[kSamplesPerBlock][2 * kWidth];
 };
 
 // The beam's paths at the end of a block: each one's history and squared error.
 struct PathEnds {
-    alignas(16) double s1[kWidth];
-    alignas(16) double s2[kWidth];
-    alignas(16) double error[kWidth];
+    Four s1, s2, error;
 };
 
-// The beam: searches the nibbles of one block for one filter, predicting exactly as the decoder
-// does from the decoder's history `start`. Four paths, each trying its two nearest nibbles for
-// the next sample, so eight children per sample, of which the four with the least squared error
-// so far go on. A child's key is its error times 8 plus its index, an exact integer, so no two
-// are equal and the four least are the same set, in the same order, everywhere. Gives up as
-// soon as no path's error is below `bound`; else records the paths in `out` and returns true.
-bool RunBeam(const double* target, const ChannelHistory& start, double largestMiss,
-             const Filter& filter, int shift, double bound, PathEnds& ends, Search& out) {
-    double* s1 = ends.s1;
-    double* s2 = ends.s2;
-    double* error = ends.error;
-    s1[0] = start.s1, s2[0] = start.s2, error[0] = 0.0;
-    for (int r = 1; r < kWidth; ++r) s1[r] = 0.0, s2[r] = 0.0, error[r] = kNoPath;
-    const Two index[4] = {Make(0, 1), Make(2, 3), Make(4, 5), Make(6, 7)};
-    // A second-nearest nibble may not make a sample worse than the nearest can make one (half a
-    // step, and the rounding) or than the largest error already made.
+// The beam: searches the nibbles of one block for one filter, predicting as the decoder does
+// from its history `start`. Four paths, each trying the two nibbles around its residual for the
+// next sample, so eight children per sample (0-3 the nearer nibble of paths 0-3, 4-7 the other),
+// of which the four with the least squared error so far go on. Gives up as soon as no path's
+// error is below `bound`; else records the paths in `out` and returns true.
+bool RunBeam(const float* target, const ChannelHistory& start, double largestMiss,
+             const Filter& filter, int shift, float bound, PathEnds& ends, Search& out) {
+    Four s1 = Make(static_cast<float>(start.s1), 0.0f, 0.0f, 0.0f);
+    Four s2 = Make(static_cast<float>(start.s2), 0.0f, 0.0f, 0.0f);
+    Four error = Make(kFirstError, kNoPath, kNoPath, kNoPath);
+    // The second nibble may not make a sample worse than the nearer can make one (half a step,
+    // and the rounding) or than the largest error already made.
     double allowed = 0.5 * static_cast<double>(1 << (kMaxShift - shift)) + 1.0;
     allowed = allowed > largestMiss ? allowed : largestMiss;
-    const Two cap = Splat((allowed + 0.5) * (allowed + 0.5));
+    const Four cap = Splat(static_cast<float>((allowed + 0.5) * (allowed + 0.5)));
+    const float giveUp = bound + kFirstError;
     for (std::size_t i = 0; i < kSamplesPerBlock; ++i) {
-        const Two x = Splat(target[i]);
-        // Children 0-3: the nearest nibble of paths 0-3; children 4-7: the second nearest.
-        alignas(16) double value[2 * kWidth];
-        alignas(16) double total[2 * kWidth];
-        alignas(16) double chosen[2 * kWidth];
-        Two key[4];
-        for (int h = 0; h < 2; ++h) {
-            const Prediction<Two> predicted =
-                Predict(filter.c0, filter.c1, Load(s1 + 2 * h), Load(s2 + 2 * h));
-            const Two residual =
-                Min(Max(predicted.Residual(x, filter.inverse), Splat(-8.0)), Splat(7.0));
-            const Two low = Truncate(residual + Splat(8.0)) - Splat(8.0);  // floor: sum >= 0
-            const Two up = IfGreaterOrEqual(residual - low, Splat(0.5), Splat(1.0));
-            const Two first = low + up;
-            Two second = low + (Splat(1.0) - up);
-            second = second - IfGreaterOrEqual(second, Splat(8.0), Splat(2.0));  // 8: 6 instead
-            const Two errors = Load(error + 2 * h);
-            const Two v0 = predicted.Value(first * filter.step);
-            const Two v1 = predicted.Value(second * filter.step);
-            const Two m0 = Narrow(v0) - x;
-            const Two m1 = Narrow(v1) - x;
-            const Two t0 = errors + m0 * m0;
-            const Two t1 = errors + m1 * m1 + IfGreaterOrEqual(m1 * m1, cap, Splat(kNoPath));
-            Store(value + 2 * h, v0), Store(value + 4 + 2 * h, v1);
-            Store(total + 2 * h, t0), Store(total + 4 + 2 * h, t1);
-            Store(chosen + 2 * h, first), Store(chosen + 4 + 2 * h, second);
-            key[h] = t0 * Splat(8.0) + index[h];
-            key[2 + h] = t1 * Splat(8.0) + index[2 + h];
-        }
-        // The four least keys, in order: sort each lane's four (a network of five), take the
-        // least four of the two sorted columns (a bitonic sequence) and sort those.
-        Order(key[0], key[1]), Order(key[2], key[3]);
-        Order(key[0], key[2]), Order(key[1], key[3]);
-        Order(key[1], key[2]);
-        const Two x0 = Min(key[0], Swapped(key[3]));
-        const Two y0 = Swapped(Min(key[1], Swapped(key[2])));
-        Two low = Min(x0, y0), high = Max(x0, y0);
-        Two a = Lows(low, high), b = Highs(low, high);
-        Order(a, b);  // a: ranks 0 and 2; b: ranks 1 and 3
-        int child[kWidth];
-        LowBits(Lows(a, b), child);
-        LowBits(Highs(a, b), child + 2);
-        if (total[child[0]] >= bound) return false;
-        double nextS1[kWidth], nextS2[kWidth], nextError[kWidth];
-        for (int r = 0; r < kWidth; ++r) {
-            const int c = child[r];
-            nextS1[r] = value[c];
-            nextS2[r] = s1[c & 3];
-            nextError[r] = total[c];
-            out.parent[i][r] = static_cast<std::uint8_t>(c & 3);
-            out.nibble[i][r] = static_cast<std::int8_t>(chosen[c]);
-        }
-        std::memcpy(s1, nextS1, sizeof nextS1);
-        std::memcpy(s2, nextS2, sizeof nextS2);
-        std::memcpy(error, nextError, sizeof nextError);
+        const Four x = Splat(target[i]);
+        const Prediction<Four> predicted = Predict(filter.c0, filter.c1, s1, s2);
+        const Four residual =
+            Min(Max(predicted.Residual(x, filter.inverse), Splat(-8.0f)), Splat(7.0f));
+        // The two nibbles around the residual: base and base + 1 (6 and 7 at the top).
+        const Four base = Min(Truncate(residual + Splat(8.0f)) - Splat(8.0f), Splat(6.0f));
+        const Mask up = GreaterOrEqual(residual - base, Splat(0.5f));  // base + 1 is nearer
+        const Four scaled = base * filter.step;
+        const Four lower = predicted.Value(scaled);
+        const Four upper = predicted.Value(scaled + filter.step);
+        const Four lowerMiss = Narrow(lower) - x;
+        const Four upperMiss = Narrow(upper) - x;
+        const Four lowerError = lowerMiss * lowerMiss;
+        const Four upperError = upperMiss * upperMiss;
+        const Four nearError = Pick(up, upperError, lowerError);
+        const Four farError = Pick(up, lowerError, upperError);
+        const Four nearTotal = error + nearError;
+        const Four farTotal =
+            error + farError + Where(GreaterOrEqual(farError, cap), Splat(kNoPath));
+        alignas(16) float value[2 * kWidth];
+        alignas(16) float total[2 * kWidth];
+        alignas(16) float older[kWidth];
+        Store(value, Pick(up, upper, lower)), Store(value + kWidth, Pick(up, lower, upper));
+        Store(total, nearTotal), Store(total + kWidth, farTotal);
+        Store(older, s1);
+        const Four one = Splat(1.0f);
+        Store(out.nibble[i], base + Where(up, one)),
+            Store(out.nibble[i] + kWidth, base + Pick(up, Splat(0.0f), one));
+        const Four kept = LeastFour(Keyed(nearTotal, 0), Keyed(farTotal, kWidth));
+        if (First(Min(kept, Shuffle<3, 2, 1, 0>(kept))) >= giveUp) return false;
+        int c[kWidth];
+        IndexesOf(kept, c);
+        for (int r = 0; r < kWidth; ++r) out.child[i][r] = static_cast<std::uint8_t>(c[r]);
+        s1 = Make(value[c[0]], value[c[1]], value[c[2]], value[c[3]]);
+        s2 = Make(older[c[0] & 3], older[c[1] & 3], older[c[2] & 3], older[c[3] & 3]);
+        error = Make(total[c[0]], total[c[1]], total[c[2]], total[c[3]]);
     }
+    ends = {s1, s2, error};
     return true;
 }
 
 // Scoring: a path's score is its error plus kLookAheadWeight times its greedy error over the
-// next block, when there is one. Picks the path that scores least, and returns true when that
-// is below `bound`.
-bool ScorePaths(const PathEnds& ends, const LookAhead& next, double bound, Search& out) {
-    alignas(16) double score[kWidth];
-    std::memcpy(score, ends.error, sizeof score);
+// next block, when there is one. Picks the path that scores least (the first of equal ones), and
+// returns true when that is below `bound`.
+bool ScorePaths(const PathEnds& ends, const LookAhead& next, float bound, Search& out) {
+    Four scores = ends.error - Splat(kFirstError);
     if (next.target != nullptr) {
-        Two later[2];
-        later[0] = GreedyError(next, ends.s1, ends.s2, &later[1]);
-        for (int h = 0; h < 2; ++h) {
-            Store(score + 2 * h, Load(ends.error + 2 * h) + Splat(kLookAheadWeight) * later[h]);
-        }
+        scores = scores + Splat(kLookAheadWeight) * GreedyError(next, ends.s1, ends.s2);
     }
+    alignas(16) float score[kWidth];
+    Store(score, scores);
     int path = 0;
     for (int r = 1; r < kWidth; ++r) path = score[r] < score[path] ? r : path;
     if (!(score[path] < bound)) return false;
@@ -362,11 +406,11 @@ bool ScorePaths(const PathEnds& ends, const LookAhead& next, double bound, Searc
 
 // One predictor and shift: the beam, then the scoring; fills `out` and returns true when the
 // block scores below `bound`.
-bool SearchBlock(const double* target, const EncoderChannel& start, int predictor, int shift,
-                 const LookAhead& next, double bound, Search& out) {
+bool SearchBlock(const float* target, const EncoderChannel& start, int predictor, int shift,
+                 const LookAhead& next, float bound, Search& out) {
     PathEnds ends;
-    if (!RunBeam(target, start.history, start.largestMiss, FilterOf(predictor, shift), shift,
-                 bound, ends, out) ||
+    if (!RunBeam(target, start.history, start.largestMiss, FilterOf(predictor, shift), shift, bound,
+                 ends, out) ||
         !ScorePaths(ends, next, bound, out)) {
         return false;
     }
@@ -441,6 +485,7 @@ void EncodeAdpcmBlock(const std::int16_t* samples, std::size_t stride, std::uint
                       const std::int16_t* next) {
     double target[2 * kSamplesPerBlock];
     for (std::size_t i = 0; i < kSamplesPerBlock; ++i) target[i] = samples[i * stride];
+    float searched[2 * kSamplesPerBlock];  // the same samples, and the next block's, as floats
     Exact exact;
     int predictor = 0;
     int shift = 0;
@@ -456,7 +501,10 @@ void EncodeAdpcmBlock(const std::int16_t* samples, std::size_t stride, std::uint
         if (next != nullptr) {
             double* later = target + kSamplesPerBlock;
             for (std::size_t i = 0; i < kSamplesPerBlock; ++i) later[i] = next[i * stride];
-            ahead.target = later;
+            for (std::size_t i = 0; i < kSamplesPerBlock; ++i) {
+                searched[kSamplesPerBlock + i] = static_cast<float>(later[i]);
+            }
+            ahead.target = searched + kSamplesPerBlock;
             ahead.pairs = PairsToSearch(later, target[kSamplesPerBlock - 1],
                                         target[kSamplesPerBlock - 2], predictors, shifts);
             for (int f = 0; f < ahead.pairs; ++f) {
@@ -464,18 +512,21 @@ void EncodeAdpcmBlock(const std::int16_t* samples, std::size_t stride, std::uint
             }
         }
         const int pairs = PairsToSearch(target, history.s1, history.s2, predictors, shifts);
+        for (std::size_t i = 0; i < kSamplesPerBlock; ++i)
+            searched[i] = static_cast<float>(target[i]);
         Search searches[2];
         int best = 0;  // the search holding the best block so far; the other is scratch
         for (int p = 0; p < pairs; ++p) {
-            if (SearchBlock(target, channel, predictors[p], shifts[p], ahead,
+            if (SearchBlock(searched, channel, predictors[p], shifts[p], ahead,
                             searches[best].score, searches[1 - best])) {
                 best = 1 - best;
             }
         }
         const Search& chosen = searches[best];
         for (int i = kSamplesPerBlock - 1, path = chosen.path; i >= 0; --i) {
-            nibbles[i] = chosen.nibble[i][path];
-            path = chosen.parent[i][path];
+            const int c = chosen.child[i][path];
+            nibbles[i] = static_cast<std::int8_t>(chosen.nibble[i][c]);
+            path = c & (kWidth - 1);
         }
         predictor = chosen.predictor;
         shift = chosen.shift;

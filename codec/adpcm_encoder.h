@@ -21,9 +21,10 @@
 // path's score is its error plus half the error that a greedy encoding of the next block (when
 // given) would make from where the path ends (the scoring), so a block does not leave the next one
 // a history that is hard to follow. Candidates are tried best first, and one is given up as soon
-// as none of its paths can beat the best score found. The paths run in SSE2 registers where there
-// are some and in plain doubles elsewhere, with the same arithmetic, so the blocks are the same
-// everywhere.
+// as none of its paths can beat the best score found. The search runs in single precision, four
+// paths to an SSE register where there are some and in plain floats elsewhere, with the same
+// operations, so it chooses the same nibbles everywhere; the block's samples and the history it
+// leaves are then worked out in the decoder's doubles.
 namespace sorvik {
 
 // What encoding one channel carries from one block to the next.
