@@ -33,6 +33,8 @@ constexpr float kFirstError = 1.0f;
 constexpr float kNoPath = 17592186044416.0f;  // 2^44
 // How much of the next block's estimated error counts against a block's own.
 constexpr float kLookAheadWeight = 0.5f;
+// Beams run side by side, so that the processor overlaps their chains of operations.
+constexpr int kSideBySide = 2;
 
 // Four floats side by side, one per path of the beam: an SSE register where there is one, else
 // four plain floats. Every operation is the same IEEE single-precision operation in both, lane
@@ -164,8 +166,11 @@ struct Prediction {
     T newer;  // c0 * s1
     // The value a nibble times the step makes: the decoder's sum, in the decoder's order.
     T Value(T scaled) const { return (scaled + older) + newer; }
+    // The same with one addition less, as the search estimates it.
+    T Estimate(T scaled) const { return scaled + Sum(); }
     // What `x` leaves to the nibble, in steps (`inverse` is 1 / step).
-    T Residual(T x, T inverse) const { return (x - (older + newer)) * inverse; }
+    T Residual(T x, T inverse) const { return (x - Sum()) * inverse; }
+    T Sum() const { return older + newer; }
 };
 
 template <typename T>
@@ -201,6 +206,13 @@ Filter FilterOf(int predictor, int shift) {
             Splat(1.0f / step)};  // all exact: multiples of 1/64, and powers of two
 }
 
+// The nearest whole number (of two, the even one) to a value below 2^22 in magnitude: adding
+// 1.5 * 2^23 leaves no bits below the units, and subtracting it again gives them back rounded.
+inline Four Nearest(Four value) {
+    const Four magic = Splat(12582912.0f);
+    return (value + magic) - magic;
+}
+
 // The sample the decoder makes of a value.
 inline Four Narrow(Four value) {
     const Four biased = value + Splat(0.5f);
@@ -228,8 +240,7 @@ Four GreedyError(const LookAhead& next, Four s1In, Four s2In) {
             const Prediction<Four> predicted = Predict(filter.c0, filter.c1, s1[c], s2[c]);
             const Four residual =
                 Min(Max(predicted.Residual(x, filter.inverse), Splat(-8.0f)), Splat(7.0f));
-            const Four nibble = Min(Truncate(residual + Splat(8.5f)) - Splat(8.0f), Splat(7.0f));
-            const Four value = predicted.Value(nibble * filter.step);
+            const Four value = predicted.Estimate(Nearest(residual) * filter.step);
             const Four miss = Narrow(value) - x;
             error[c] = error[c] + miss * miss;
             s2[c] = s1[c];
@@ -323,38 +334,49 @@ struct Search {
     float nibble[kSamplesPerBlock][2 * kWidth];
 };
 
-// The beam's paths at the end of a block: each one's history and squared error.
-struct PathEnds {
-    Four s1, s2, error;
-};
-
 // The beam: searches the nibbles of one block for one filter, predicting as the decoder does
-// from its history `start`. Four paths, each trying the two nibbles around its residual for the
+// from its history. Four paths, each trying the two nibbles around its residual for the
 // next sample, so eight children per sample (0-3 the nearer nibble of paths 0-3, 4-7 the other),
-// of which the four with the least squared error so far go on. Gives up as soon as no path's
-// error is below `bound`; else records the paths in `out` and returns true.
-bool RunBeam(const float* target, const ChannelHistory& start, double largestMiss,
-             const Filter& filter, int shift, float bound, PathEnds& ends, Search& out) {
-    Four s1 = Make(static_cast<float>(start.s1), 0.0f, 0.0f, 0.0f);
-    Four s2 = Make(static_cast<float>(start.s2), 0.0f, 0.0f, 0.0f);
-    Four error = Make(kFirstError, kNoPath, kNoPath, kNoPath);
-    // The second nibble may not make a sample worse than the nearer can make one (half a step,
-    // and the rounding) or than the largest error already made.
-    double allowed = 0.5 * static_cast<double>(1 << (kMaxShift - shift)) + 1.0;
-    allowed = allowed > largestMiss ? allowed : largestMiss;
-    const Four cap = Splat(static_cast<float>((allowed + 0.5) * (allowed + 0.5)));
-    const float giveUp = bound + kFirstError;
-    for (std::size_t i = 0; i < kSamplesPerBlock; ++i) {
+// of which the four with the least squared error so far go on. It gives up as soon as no path's
+// error is below its bound.
+struct Beam {
+    Filter filter;
+    Four s1, s2, error, cap;
+    float giveUp;
+    Search* out;
+    bool running;
+
+    void Start(const ChannelHistory& start, double largestMiss, int predictor, int shift,
+               float bound, Search& search) {
+        filter = FilterOf(predictor, shift);
+        s1 = Make(static_cast<float>(start.s1), 0.0f, 0.0f, 0.0f);
+        s2 = Make(static_cast<float>(start.s2), 0.0f, 0.0f, 0.0f);
+        error = Make(kFirstError, kNoPath, kNoPath, kNoPath);
+        // The second nibble may not make a sample worse than the nearer can make one (half a
+        // step, and the rounding) or than the largest error already made.
+        double allowed = 0.5 * static_cast<double>(1 << (kMaxShift - shift)) + 1.0;
+        allowed = allowed > largestMiss ? allowed : largestMiss;
+        cap = Splat(static_cast<float>((allowed + 0.5) * (allowed + 0.5)));
+        giveUp = bound + kFirstError;
+        out = &search;
+        out->predictor = predictor;
+        out->shift = shift;
+        running = true;
+    }
+
+    // Sample i; false when the beam gives up there.
+    bool Step(const float* target, std::size_t i) {
         const Four x = Splat(target[i]);
         const Prediction<Four> predicted = Predict(filter.c0, filter.c1, s1, s2);
         const Four residual =
             Min(Max(predicted.Residual(x, filter.inverse), Splat(-8.0f)), Splat(7.0f));
-        // The two nibbles around the residual: base and base + 1 (6 and 7 at the top).
-        const Four base = Min(Truncate(residual + Splat(8.0f)) - Splat(8.0f), Splat(6.0f));
+        // The two nibbles around the residual: base and base + 1 (6 and 7 at the top). (When the
+        // residual is an odd whole number, base is one below it; it is still the nearer one.)
+        const Four base = Min(Nearest(residual - Splat(0.5f)), Splat(6.0f));
         const Mask up = GreaterOrEqual(residual - base, Splat(0.5f));  // base + 1 is nearer
         const Four scaled = base * filter.step;
-        const Four lower = predicted.Value(scaled);
-        const Four upper = predicted.Value(scaled + filter.step);
+        const Four lower = predicted.Estimate(scaled);
+        const Four upper = predicted.Estimate(scaled + filter.step);
         const Four lowerMiss = Narrow(lower) - x;
         const Four upperMiss = Narrow(upper) - x;
         const Four lowerError = lowerMiss * lowerMiss;
@@ -371,25 +393,37 @@ bool RunBeam(const float* target, const ChannelHistory& start, double largestMis
         Store(total, nearTotal), Store(total + kWidth, farTotal);
         Store(older, s1);
         const Four one = Splat(1.0f);
-        Store(out.nibble[i], base + Where(up, one)),
-            Store(out.nibble[i] + kWidth, base + Pick(up, Splat(0.0f), one));
+        Store(out->nibble[i], base + Where(up, one)),
+            Store(out->nibble[i] + kWidth, base + Pick(up, Splat(0.0f), one));
         const Four kept = LeastFour(Keyed(nearTotal, 0), Keyed(farTotal, kWidth));
         if (First(Min(kept, Shuffle<3, 2, 1, 0>(kept))) >= giveUp) return false;
         int c[kWidth];
         IndexesOf(kept, c);
-        for (int r = 0; r < kWidth; ++r) out.child[i][r] = static_cast<std::uint8_t>(c[r]);
+        for (int r = 0; r < kWidth; ++r) out->child[i][r] = static_cast<std::uint8_t>(c[r]);
         s1 = Make(value[c[0]], value[c[1]], value[c[2]], value[c[3]]);
         s2 = Make(older[c[0] & 3], older[c[1] & 3], older[c[2] & 3], older[c[3] & 3]);
         error = Make(total[c[0]], total[c[1]], total[c[2]], total[c[3]]);
+        return true;
     }
-    ends = {s1, s2, error};
-    return true;
+};
+
+// Runs `count` beams side by side, sample by sample, so that the processor overlaps their chains;
+// each stops where it gives up.
+void RunSideBySide(Beam* beams, int count, const float* target) {
+    for (std::size_t i = 0; i < kSamplesPerBlock; ++i) {
+        bool any = false;
+        for (int b = 0; b < count; ++b) {
+            if (beams[b].running) beams[b].running = beams[b].Step(target, i);
+            any = any || beams[b].running;
+        }
+        if (!any) return;
+    }
 }
 
 // Scoring: a path's score is its error plus kLookAheadWeight times its greedy error over the
 // next block, when there is one. Picks the path that scores least (the first of equal ones), and
 // returns true when that is below `bound`.
-bool ScorePaths(const PathEnds& ends, const LookAhead& next, float bound, Search& out) {
+bool ScorePaths(const Beam& ends, const LookAhead& next, float bound, Search& out) {
     Four scores = ends.error - Splat(kFirstError);
     if (next.target != nullptr) {
         scores = scores + Splat(kLookAheadWeight) * GreedyError(next, ends.s1, ends.s2);
@@ -401,21 +435,6 @@ bool ScorePaths(const PathEnds& ends, const LookAhead& next, float bound, Search
     if (!(score[path] < bound)) return false;
     out.path = path;
     out.score = score[path];
-    return true;
-}
-
-// One predictor and shift: the beam, then the scoring; fills `out` and returns true when the
-// block scores below `bound`.
-bool SearchBlock(const float* target, const EncoderChannel& start, int predictor, int shift,
-                 const LookAhead& next, float bound, Search& out) {
-    PathEnds ends;
-    if (!RunBeam(target, start.history, start.largestMiss, FilterOf(predictor, shift), shift, bound,
-                 ends, out) ||
-        !ScorePaths(ends, next, bound, out)) {
-        return false;
-    }
-    out.predictor = predictor;
-    out.shift = shift;
     return true;
 }
 
@@ -512,15 +531,30 @@ void EncodeAdpcmBlock(const std::int16_t* samples, std::size_t stride, std::uint
             }
         }
         const int pairs = PairsToSearch(target, history.s1, history.s2, predictors, shifts);
-        for (std::size_t i = 0; i < kSamplesPerBlock; ++i)
+        for (std::size_t i = 0; i < kSamplesPerBlock; ++i) {
             searched[i] = static_cast<float>(target[i]);
-        Search searches[2];
-        int best = 0;  // the search holding the best block so far; the other is scratch
-        for (int p = 0; p < pairs; ++p) {
-            if (SearchBlock(searched, channel, predictors[p], shifts[p], ahead,
-                            searches[best].score, searches[1 - best])) {
-                best = 1 - best;
+        }
+        // The candidates, kSideBySide at a time; each is given up once it cannot beat the best
+        // score of those before, so the order of the candidates decides, not their grouping.
+        Search searches[kSideBySide + 1];
+        int best = 0;  // the search holding the best block so far; the others are scratch
+        float bound = HUGE_VALF;
+        for (int p = 0; p < pairs;) {
+            const int count = pairs - p < kSideBySide ? pairs - p : kSideBySide;
+            Beam beams[kSideBySide];
+            for (int b = 0; b < count; ++b) {
+                beams[b].Start(history, channel.largestMiss, predictors[p + b], shifts[p + b],
+                               bound, searches[(best + 1 + b) % (kSideBySide + 1)]);
             }
+            RunSideBySide(beams, count, searched);
+            for (int b = 0; b < count; ++b) {
+                Search& search = *beams[b].out;
+                if (beams[b].running && ScorePaths(beams[b], ahead, bound, search)) {
+                    best = static_cast<int>(&search - searches);
+                    bound = search.score;
+                }
+            }
+            p += count;
         }
         const Search& chosen = searches[best];
         for (int i = kSamplesPerBlock - 1, path = chosen.path; i >= 0; --i) {
