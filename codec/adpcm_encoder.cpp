@@ -24,7 +24,7 @@ constexpr int kMaxShift = 12;
 // the pairs that look ahead into the next block.
 constexpr int kPredictorsSearched = 2;
 constexpr int kPairsSearched = 2 * kPredictorsSearched;
-constexpr double kFitReach = 10.0;
+constexpr float kFitReach = 10.0f;
 // The paths of the beam; the error a path starts with (every error counts from one, so that a
 // key made of it is a normal float); and the error that rules a path out, larger than any block's
 // (28 * 65535^2 < 2^37).
@@ -297,13 +297,14 @@ bool FindExactBlock(const double* target, const ChannelHistory& start, Exact& ou
         // What the first sample leaves to its nibble: no shift whose nearest multiple of the
         // step misses it by two units can make it (a value makes a sample x from x - 1.5 to
         // x + 0.5, as the decoder rounds half up and then truncates toward zero): a quick way
-        // past most shifts.
+        // past most shifts. Once it is beyond eight steps, it is beyond the finer shifts too.
         const double first =
             Predict(kCoefficients[predictor][0], kCoefficients[predictor][1], start.s1, start.s2)
                 .Residual(target[0], 1.0);
         for (int shift = 0; shift <= kMaxShift; ++shift) {
             const double step = static_cast<double>(1 << (kMaxShift - shift));
-            double nearest = std::floor(first / step + 0.5);
+            if (!saturated && std::fabs(first) > 8.0 * step + 2.0) break;
+            double nearest = std::floor(first * (1.0 / step) + 0.5);
             nearest = nearest < -8.0 ? -8.0 : (nearest > 7.0 ? 7.0 : nearest);
             if (!saturated && std::fabs(nearest * step - first) > 2.0) continue;
             ExactFollower follower{target,
@@ -445,26 +446,43 @@ struct Estimate {
     int predictor;
     int shift;
     bool fits;  // false when even the coarsest shift is too fine
-    double energy;
+    float energy;
 };
 
-Estimate EstimatePredictor(const double* target, double y1, double y2, int predictor) {
-    const double c0 = kCoefficients[predictor][0];
-    const double c1 = kCoefficients[predictor][1];
-    double peak = 0.0;
-    double energy = 0.0;
+// The estimates of all five predictors, side by side: predictors 0-3 in one register, 4 in
+// another.
+void EstimatePredictors(const float* target, float y1, float y2, Estimate* out) {
+    auto coefficient = [](int predictor, int which) {
+        return static_cast<float>(kCoefficients[predictor][which]);
+    };
+    const Four c0[2] = {
+        Make(coefficient(0, 0), coefficient(1, 0), coefficient(2, 0), coefficient(3, 0)),
+        Splat(coefficient(4, 0))};
+    const Four c1[2] = {
+        Make(coefficient(0, 1), coefficient(1, 1), coefficient(2, 1), coefficient(3, 1)),
+        Splat(coefficient(4, 1))};
+    Four s1 = Splat(y1), s2 = Splat(y2);
+    Four peak[2] = {Splat(0.0f), Splat(0.0f)};
+    Four energy[2] = {Splat(0.0f), Splat(0.0f)};
     for (std::size_t i = 0; i < kSamplesPerBlock; ++i) {
-        const double residual = Predict(c0, c1, y1, y2).Residual(target[i], 1.0);
-        const double size = std::fabs(residual);
-        peak = size > peak ? size : peak;
-        energy += residual * residual;
-        y2 = y1;
-        y1 = target[i];
+        const Four x = Splat(target[i]);
+        for (int h = 0; h < 2; ++h) {
+            const Four residual = x - Predict(c0[h], c1[h], s1, s2).Sum();
+            peak[h] = Max(peak[h], Max(residual, Splat(0.0f) - residual));
+            energy[h] = energy[h] + residual * residual;
+        }
+        s2 = s1;
+        s1 = x;
     }
-    int shift = kMaxShift;
-    double reach = kFitReach;
-    for (; shift > 0 && peak > reach; reach *= 2) --shift;
-    return {predictor, shift, peak <= reach, energy};
+    alignas(16) float peaks[2 * 4];
+    alignas(16) float energies[2 * 4];
+    for (int h = 0; h < 2; ++h) Store(peaks + 4 * h, peak[h]), Store(energies + 4 * h, energy[h]);
+    for (int predictor = 0; predictor < kPredictorCount; ++predictor) {
+        int shift = kMaxShift;
+        float reach = kFitReach;
+        for (; shift > 0 && peaks[predictor] > reach; reach *= 2) --shift;
+        out[predictor] = {predictor, shift, peaks[predictor] <= reach, energies[predictor]};
+    }
 }
 
 // A predictor whose residual fits first (one that does not clips a sample by thousands, as at
@@ -479,10 +497,12 @@ bool Before(const Estimate& a, const Estimate& b) {
 // The predictor and shift pairs worth searching, most promising first: the predictors ordered
 // by their estimates (an insertion sort: the same order everywhere), each at its finest fitting
 // shift and the next coarser one. Returns their number.
-int PairsToSearch(const double* target, double y1, double y2, int* predictors, int* shifts) {
+int PairsToSearch(const float* target, float y1, float y2, int* predictors, int* shifts) {
+    Estimate estimates[kPredictorCount];
+    EstimatePredictors(target, y1, y2, estimates);
     Estimate order[kPredictorCount];
     for (int p = 0; p < kPredictorCount; ++p) {
-        const Estimate estimate = EstimatePredictor(target, y1, y2, p);
+        const Estimate& estimate = estimates[p];
         int at = p;
         for (; at > 0 && Before(estimate, order[at - 1]); --at) order[at] = order[at - 1];
         order[at] = estimate;
@@ -502,9 +522,8 @@ int PairsToSearch(const double* target, double y1, double y2, int* predictors, i
 void EncodeAdpcmBlock(const std::int16_t* samples, std::size_t stride, std::uint8_t flag,
                       EncoderChannel& channel, std::uint8_t* block, std::int16_t* decoded,
                       const std::int16_t* next) {
-    double target[2 * kSamplesPerBlock];
+    double target[kSamplesPerBlock];
     for (std::size_t i = 0; i < kSamplesPerBlock; ++i) target[i] = samples[i * stride];
-    float searched[2 * kSamplesPerBlock];  // the same samples, and the next block's, as floats
     Exact exact;
     int predictor = 0;
     int shift = 0;
@@ -514,26 +533,26 @@ void EncodeAdpcmBlock(const std::int16_t* samples, std::size_t stride, std::uint
         predictor = exact.predictor;
         shift = exact.shift;
     } else {
+        // The samples as the search sees them: the block's, then the next block's.
+        float searched[2 * kSamplesPerBlock];
+        for (std::size_t i = 0; i < kSamplesPerBlock; ++i) {
+            searched[i] = static_cast<float>(target[i]);
+        }
         int predictors[kPairsSearched];
         int shifts[kPairsSearched];
         LookAhead ahead;
         if (next != nullptr) {
-            double* later = target + kSamplesPerBlock;
+            float* later = searched + kSamplesPerBlock;
             for (std::size_t i = 0; i < kSamplesPerBlock; ++i) later[i] = next[i * stride];
-            for (std::size_t i = 0; i < kSamplesPerBlock; ++i) {
-                searched[kSamplesPerBlock + i] = static_cast<float>(later[i]);
-            }
-            ahead.target = searched + kSamplesPerBlock;
-            ahead.pairs = PairsToSearch(later, target[kSamplesPerBlock - 1],
-                                        target[kSamplesPerBlock - 2], predictors, shifts);
+            ahead.target = later;
+            ahead.pairs = PairsToSearch(later, searched[kSamplesPerBlock - 1],
+                                        searched[kSamplesPerBlock - 2], predictors, shifts);
             for (int f = 0; f < ahead.pairs; ++f) {
                 ahead.filters[f] = FilterOf(predictors[f], shifts[f]);
             }
         }
-        const int pairs = PairsToSearch(target, history.s1, history.s2, predictors, shifts);
-        for (std::size_t i = 0; i < kSamplesPerBlock; ++i) {
-            searched[i] = static_cast<float>(target[i]);
-        }
+        const int pairs = PairsToSearch(searched, static_cast<float>(history.s1),
+                                        static_cast<float>(history.s2), predictors, shifts);
         // The candidates, kSideBySide at a time; each is given up once it cannot beat the best
         // score of those before, so the order of the candidates decides, not their grouping.
         Search searches[kSideBySide + 1];
