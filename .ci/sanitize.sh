@@ -4,9 +4,7 @@
 #      (gcc). The tests run the sanitized binary, and LeakSanitizer (part of AddressSanitizer)
 #      makes it fail on any leak, in the tests' own in-memory runs and in the binary's runs;
 #   2. the whole test suite against a build with ThreadSanitizer (gcc), for the long outputs that
-#      are written on a second thread while the decoder goes on; this build also searches the
-#      encoder's nibbles in plain floats instead of SSE registers, and the tests' fixed hash of
-#      encoded blocks holds it to the same output;
+#      are written on a second thread while the decoder goes on;
 #   3. a short run of every fuzz target (clang, libFuzzer) from its committed seed corpus.
 # The long fuzz runs are done by hand (fuzz/README.md).
 # Usage: .ci/sanitize.sh            (FUZZ_SECONDS=60 by default, per target, two at a time)
@@ -40,7 +38,7 @@ echo "   done after $((SECONDS - started)) s"
 
 echo "== thread sanitizer build and the whole test suite"
 cmake -S . -B build-tsan -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DSORVIK_SANITIZE_THREADS=ON \
-  -DSORVIK_PORTABLE_ENCODER=ON -DSORVIK_BUILD_TESTS=ON -DSORVIK_WARNINGS_AS_ERRORS=ON >/dev/null
+  -DSORVIK_BUILD_TESTS=ON -DSORVIK_WARNINGS_AS_ERRORS=ON >/dev/null
 cmake --build build-tsan
 TSAN_OPTIONS="halt_on_error=1:exitcode=86" ctest --test-dir build-tsan --output-on-failure \
   --timeout 600 -j 2

@@ -4,6 +4,7 @@
 #include <cstdint>
 
 #include "codec/adpcm.h"
+#include "codec/adpcm_fast.h"
 
 // The ADPCM encoder: 28 samples of one channel into one 16-byte block (see adpcm.h for the
 // block). It predicts with exactly the decoder's double arithmetic and carries the decoder's
@@ -39,7 +40,20 @@ struct EncoderChannel {
 // the decoder will make of the block. When `next` is not null, next[0], next[stride], ...,
 // next[27 * stride] are the samples of the block that follows, looked at but not encoded.
 void EncodeAdpcmBlock(const std::int16_t* samples, std::size_t stride, std::uint8_t flag,
-                      EncoderChannel& channel, std::uint8_t* block,
-                      std::int16_t* decoded = nullptr, const std::int16_t* next = nullptr);
+                      EncoderChannel& channel, std::uint8_t* block, std::int16_t* decoded = nullptr,
+                      const std::int16_t* next = nullptr);
 
+namespace adpcm_detail {
+
+// The fastest kind of search arithmetic that this build has and this processor runs, which
+// EncodeAdpcmBlock uses.
+Kernel FastestEncoderKernel();
+
+// EncodeAdpcmBlock with the search arithmetic of `kernel` (the portable one where it does not
+// run). Every kind gives the same blocks; this is here so that tests hold them to it.
+void EncodeAdpcmBlockWith(Kernel kernel, const std::int16_t* samples, std::size_t stride,
+                          std::uint8_t flag, EncoderChannel& channel, std::uint8_t* block,
+                          std::int16_t* decoded, const std::int16_t* next);
+
+}  // namespace adpcm_detail
 }  // namespace sorvik

@@ -223,6 +223,17 @@ TEST(EncodeAdpcmBlock, ReportsExactlyWhatTheDecoderMakes) {
         EncodeAdpcmBlock(&in[b * 28], 1, 0, history, &blocks[b * 16], &reported[b * 28],
                          b + 1 < in.size() / 28 ? &in[b * 28 + 28] : nullptr);
     }
+    using adpcm_detail::Kernel;  // every kind of search arithmetic this processor runs: the same
+    for (const Kernel kernel : {Kernel::Portable, Kernel::Sse2, Kernel::Avx2}) {
+        Bytes again(blocks.size());
+        EncoderChannel state;
+        for (std::size_t b = 0; b < in.size() / 28; ++b) {
+            adpcm_detail::EncodeAdpcmBlockWith(kernel, &in[b * 28], 1, 0, state, &again[b * 16],
+                                               nullptr,
+                                               b + 1 < in.size() / 28 ? &in[b * 28 + 28] : nullptr);
+        }
+        EXPECT_EQ(again, blocks) << static_cast<int>(kernel) << adpcm_detail::KernelRuns(kernel);
+    }
     reference::DecodeMonoBlocks(blocks.data(), blocks.size() / 16, decoded);
     EXPECT_EQ(decoded, reported);
     std::uint32_t hash = 2166136261u;  // FNV-1a: the same blocks from every compiler and CPU

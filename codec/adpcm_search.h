@@ -1,0 +1,461 @@
+#pragma once
+
+// The encoder's search for the nibbles of one block (see adpcm_encoder.h for what it does),
+// written once over a vector of floats: four to a register where the processor has SSE, or
+// plain floats (one beam per vector), and eight to an AVX2 register (two beams per vector), in
+// a translation unit of its own compiled for AVX2. Every lane goes through the same IEEE
+// single-precision operations in every kind, so all choose the same nibbles.
+//
+// Private to adpcm_encoder.cpp and adpcm_search_avx2.cpp. Everything here but the types and the
+// entry points declared first has internal linkage, on purpose: each of those translation units
+// gets its own copy compiled for its own instruction set.
+
+#include <cmath>
+#include <cstddef>
+#include <cstdint>
+#include <cstring>
+
+#include "codec/adpcm.h"
+#include "codec/adpcm_fast.h"
+#include "codec/adpcm_tables.h"
+
+namespace sorvik::adpcm_detail {
+
+constexpr int kMaxShift = 12;
+// Candidates (predictor and shift pairs) searched per block, and looked at for the next one.
+constexpr int kPairsSearched = 4;
+
+// What the search of one block is given: its samples and the next block's (as floats), the
+// decoder's history before it, and the candidates most promising first, for the block and for
+// estimating the next one.
+struct SearchTask {
+    const float* target = nullptr;  // 28 samples
+    const float* next = nullptr;    // 28 samples, or null when there is no next block
+    ChannelHistory history;
+    double largestMiss = 0.0;  // the largest error of a sample so far
+    int pairs = 0;
+    int predictors[kPairsSearched];
+    int shifts[kPairsSearched];
+    int nextPairs = 0;
+    int nextPredictors[kPairsSearched];
+    int nextShifts[kPairsSearched];
+};
+
+// What it chooses.
+struct SearchChoice {
+    int predictor = 0;
+    int shift = 0;
+    std::int8_t nibbles[kSamplesPerBlock];
+};
+
+// The search of the AVX2 translation unit.
+void SearchBlockAvx2(const SearchTask& task, SearchChoice& choice);
+
+}  // namespace sorvik::adpcm_detail
+
+namespace sorvik::adpcm_detail {
+namespace {
+
+// The paths of a beam; the error a path starts with (every error counts from one, so that a key
+// made of it is a normal float); and the error that rules a path out, larger than any block's
+// (28 * 65535^2 < 2^37).
+constexpr int kWidth = 4;
+constexpr float kFirstError = 1.0f;
+constexpr float kNoPath = 17592186044416.0f;  // 2^44
+// How much of the next block's estimated error counts against a block's own.
+constexpr float kLookAheadWeight = 0.5f;
+// Candidates searched side by side, so that the processor overlaps their chains of operations.
+constexpr int kSideBySide = 2;
+
+// The decoder's prediction from its history (s1 the newest value, s2 the one before), operation
+// for operation: in doubles, where it is the decoder's to the last bit, and in the search's
+// floats.
+template <typename T>
+struct Prediction {
+    T older;  // c1 * s2
+    T newer;  // c0 * s1
+    // The value a nibble times the step makes: the decoder's sum, in the decoder's order.
+    T Value(T scaled) const { return (scaled + older) + newer; }
+    // The same with one addition less, as the search estimates it.
+    T Estimate(T scaled) const { return scaled + Sum(); }
+    // What `x` leaves to the nibble, in steps (`inverse` is 1 / step).
+    T Residual(T x, T inverse) const { return (x - Sum()) * inverse; }
+    T Sum() const { return older + newer; }
+};
+
+template <typename T>
+inline Prediction<T> Predict(T c0, T c1, T s1, T s2) {
+    return {c1 * s2, c0 * s1};
+}
+
+// Four plain floats, one beam's paths: the portable vector. Every vector type has the same
+// operations, lane by lane; shuffles and keys work on each group of four lanes (one beam).
+struct PlainFour {
+    static constexpr int kGroups = 1;
+    float f[4];
+    struct Mask {
+        bool b[4];
+    };
+    static PlainFour Splat(float x) { return {{x, x, x, x}}; }
+    static PlainFour Load(const float* p) { return {{p[0], p[1], p[2], p[3]}}; }
+    // Lane k is values[offsets[k]].
+    static PlainFour Gather(const float* values, const int* offsets) {
+        return {{values[offsets[0]], values[offsets[1]], values[offsets[2]], values[offsets[3]]}};
+    }
+    template <typename Op>
+    static PlainFour Lanes(PlainFour a, PlainFour b, Op op) {
+        return {{op(a.f[0], b.f[0]), op(a.f[1], b.f[1]), op(a.f[2], b.f[2]), op(a.f[3], b.f[3])}};
+    }
+};
+inline void Store(float* p, PlainFour a) { std::memcpy(p, a.f, sizeof a.f); }
+// Group `group`'s four lanes.
+inline void StoreGroup(float* p, PlainFour a, int) { Store(p, a); }
+inline PlainFour operator+(PlainFour a, PlainFour b) {
+    return PlainFour::Lanes(a, b, [](float x, float y) { return x + y; });
+}
+inline PlainFour operator-(PlainFour a, PlainFour b) {
+    return PlainFour::Lanes(a, b, [](float x, float y) { return x - y; });
+}
+inline PlainFour operator*(PlainFour a, PlainFour b) {
+    return PlainFour::Lanes(a, b, [](float x, float y) { return x * y; });
+}
+inline PlainFour Max(PlainFour a, PlainFour b) {  // a > b ? a : b, as the processors' max
+    return PlainFour::Lanes(a, b, [](float x, float y) { return x > y ? x : y; });
+}
+inline PlainFour Min(PlainFour a, PlainFour b) {  // a < b ? a : b
+    return PlainFour::Lanes(a, b, [](float x, float y) { return x < y ? x : y; });
+}
+// The integer part, for values within the range of a 32-bit integer.
+inline PlainFour Truncate(PlainFour a) {
+    return PlainFour::Lanes(a, a,
+                            [](float x, float) { return static_cast<float>(static_cast<int>(x)); });
+}
+inline PlainFour::Mask GreaterOrEqual(PlainFour a, PlainFour b) {
+    return {{a.f[0] >= b.f[0], a.f[1] >= b.f[1], a.f[2] >= b.f[2], a.f[3] >= b.f[3]}};
+}
+// `a` where the mask is set, else `b`.
+inline PlainFour Pick(PlainFour::Mask m, PlainFour a, PlainFour b) {
+    return {{m.b[0] ? a.f[0] : b.f[0], m.b[1] ? a.f[1] : b.f[1], m.b[2] ? a.f[2] : b.f[2],
+             m.b[3] ? a.f[3] : b.f[3]}};
+}
+// Lanes of each group of four rearranged: lane k is lane Lk of `a`; of Combine, lanes 0 and 1
+// come from `a` and lanes 2 and 3 from `b`.
+template <int L0, int L1, int L2, int L3>
+inline PlainFour Shuffle(PlainFour a) {
+    return {{a.f[L0], a.f[L1], a.f[L2], a.f[L3]}};
+}
+template <int L0, int L1, int L2, int L3>
+inline PlainFour Combine(PlainFour a, PlainFour b) {
+    return {{a.f[L0], a.f[L1], b.f[L2], b.f[L3]}};
+}
+// A non-negative float with its three lowest bits replaced by `first` plus its lane's place in
+// its group (`first` is 0 or 4): it orders as the float did, but for errors within eight units
+// in the last place, and no two keys of a step are equal.
+inline PlainFour Keyed(PlainFour a, int first) {
+    PlainFour key;
+    for (int k = 0; k < 4; ++k) {
+        std::uint32_t bits;
+        std::memcpy(&bits, &a.f[k], 4);
+        bits = (bits & ~7u) | static_cast<std::uint32_t>(first + k);
+        std::memcpy(&key.f[k], &bits, 4);
+    }
+    return key;
+}
+// The three lowest bits of each lane.
+inline void IndexesOf(PlainFour key, int* out) {
+    for (int k = 0; k < 4; ++k) {
+        std::uint32_t bits;
+        std::memcpy(&bits, &key.f[k], 4);
+        out[k] = static_cast<int>(bits & 7);
+    }
+}
+
+// The lanes of `value` each to the nearest whole number (of two, the even one), for values below
+// 2^22 in magnitude: adding 1.5 * 2^23 leaves no bits below the units, and subtracting it again
+// gives them back rounded.
+template <typename V>
+inline V Nearest(V value) {
+    const V magic = V::Splat(12582912.0f);
+    return (value + magic) - magic;
+}
+
+// The sample the decoder makes of a value.
+template <typename V>
+inline V Narrow(V value) {
+    const V biased = value + V::Splat(0.5f);
+    return Truncate(Min(Max(biased, V::Splat(-32768.0f)), V::Splat(32767.0f)));
+}
+
+// Each group's four lanes in ascending order: a network of three steps, each comparing two
+// pairs.
+template <typename V>
+inline V SortAscending(V k) {
+    V p = Shuffle<1, 0, 3, 2>(k);
+    k = Combine<0, 2, 0, 2>(Min(k, p), Max(k, p));  // [min01, min23, max01, max23]
+    p = Shuffle<1, 0, 3, 2>(k);
+    k = Combine<0, 2, 0, 2>(Min(k, p), Max(k, p));  // [least, two middle ones, greatest]
+    p = Shuffle<0, 2, 1, 3>(k);
+    return Combine<0, 1, 2, 3>(Min(k, p), Max(k, p));
+}
+
+// Each group's four least of eight keys, in no particular order: the first half of a bitonic
+// merge of the two sorted halves. The least of them all is in lane 0 or 3.
+template <typename V>
+inline V LeastFour(V a, V b) {
+    return Min(SortAscending(a), Shuffle<3, 2, 1, 0>(SortAscending(b)));
+}
+
+// What decoding with a predictor and shift needs, each group of lanes with its own.
+template <typename V>
+struct Filter {
+    V c0, c1, step, inverse;
+};
+
+template <typename V>
+Filter<V> FilterOf(const int* predictors, const int* shifts) {
+    constexpr int kLanes = 4 * V::kGroups;
+    float c0[kLanes], c1[kLanes], step[kLanes], inverse[kLanes];
+    for (int lane = 0; lane < kLanes; ++lane) {
+        const int predictor = predictors[lane / 4];
+        const float size = static_cast<float>(1 << (kMaxShift - shifts[lane / 4]));
+        // All exact: multiples of 1/64, and powers of two.
+        c0[lane] = static_cast<float>(kCoefficients[predictor][0]);
+        c1[lane] = static_cast<float>(kCoefficients[predictor][1]);
+        step[lane] = size;
+        inverse[lane] = 1.0f / size;
+    }
+    return {V::Load(c0), V::Load(c1), V::Load(step), V::Load(inverse)};
+}
+
+// The next block, when there is one: its samples and the candidates that estimate what it will
+// cost, each in every lane.
+template <typename V>
+struct LookAhead {
+    const float* target = nullptr;
+    int pairs = 0;
+    Filter<V> filters[kPairsSearched];
+
+    explicit LookAhead(const SearchTask& task) : target(task.next), pairs(task.nextPairs) {
+        for (int f = 0; f < pairs; ++f) {
+            const int predictors[2] = {task.nextPredictors[f], task.nextPredictors[f]};
+            const int shifts[2] = {task.nextShifts[f], task.nextShifts[f]};
+            filters[f] = FilterOf<V>(predictors, shifts);
+        }
+    }
+};
+
+// The paths' squared error over the next block, each predicting greedily (the nearest nibble)
+// from its own history with the best of the look-ahead's filters. The filters run side by side,
+// as chains independent of each other, so that their latencies overlap.
+template <typename V>
+V GreedyError(const LookAhead<V>& next, V s1In, V s2In) {
+    V s1[kPairsSearched], s2[kPairsSearched], error[kPairsSearched];
+    for (int c = 0; c < kPairsSearched; ++c) {
+        s1[c] = s1In, s2[c] = s2In, error[c] = V::Splat(0.0f);
+    }
+    for (std::size_t i = 0; i < kSamplesPerBlock; ++i) {
+        const V x = V::Splat(next.target[i]);
+        for (int c = 0; c < next.pairs; ++c) {
+            const Filter<V>& filter = next.filters[c];
+            const Prediction<V> predicted = Predict(filter.c0, filter.c1, s1[c], s2[c]);
+            const V residual =
+                Min(Max(predicted.Residual(x, filter.inverse), V::Splat(-8.0f)), V::Splat(7.0f));
+            const V value = predicted.Estimate(Nearest(residual) * filter.step);
+            const V miss = Narrow(value) - x;
+            error[c] = error[c] + miss * miss;
+            s2[c] = s1[c];
+            s1[c] = value;
+        }
+    }
+    V best = error[0];
+    for (int c = 1; c < next.pairs; ++c) best = Min(best, error[c]);
+    return best;
+}
+
+// The outcome of searching one predictor and shift: for each sample, the child each path came
+// from and the nibbles of the eight children; and the path that ends best.
+struct Search {
+    int predictor = 0;
+    int shift = 0;
+    int path = 0;
+    float score = HUGE_VALF;
+    std::uint8_t child[kSamplesPerBlock][kWidth];
+    float nibble[kSamplesPerBlock][2 * kWidth];
+};
+
+// The beams of V::kGroups candidates, one group of four lanes each. A beam searches the nibbles
+// of one block for one predictor and shift, predicting as the decoder does from its history.
+// Four paths, each trying the two nibbles around its residual for the next sample, so eight
+// children per sample (0-3 the nearer nibble of paths 0-3, 4-7 the other), of which the four
+// with the least squared error so far go on. A beam gives up as soon as no path's error is below
+// its bound.
+template <typename V>
+struct Beams {
+    static constexpr int kGroups = V::kGroups;
+    static constexpr int kLanes = 4 * kGroups;
+    Filter<V> filter;
+    V s1, s2, error, cap;
+    float giveUp[kGroups];
+    Search* out[kGroups];
+    bool running[kGroups];
+
+    // Candidates `first` to `first + count - 1` of the task (count at most kGroups) into
+    // `searches`; a group without a candidate repeats the last one and does not run.
+    void Start(const SearchTask& task, int first, int count, float bound, Search* const* searches) {
+        int predictors[kGroups], shifts[kGroups];
+        float s1s[kLanes] = {}, s2s[kLanes] = {}, errors[kLanes], caps[kLanes];
+        for (int g = 0; g < kGroups; ++g) {
+            const int candidate = first + (g < count ? g : count - 1);
+            predictors[g] = task.predictors[candidate];
+            shifts[g] = task.shifts[candidate];
+            s1s[4 * g] = static_cast<float>(task.history.s1);
+            s2s[4 * g] = static_cast<float>(task.history.s2);
+            errors[4 * g] = kFirstError;
+            errors[4 * g + 1] = errors[4 * g + 2] = errors[4 * g + 3] = kNoPath;
+            // The second nibble may not make a sample worse than the nearer can make one (half
+            // a step, and the rounding) or than the largest error already made.
+            double allowed = 0.5 * static_cast<double>(1 << (kMaxShift - shifts[g])) + 1.0;
+            allowed = allowed > task.largestMiss ? allowed : task.largestMiss;
+            for (int r = 0; r < 4; ++r) {
+                caps[4 * g + r] = static_cast<float>((allowed + 0.5) * (allowed + 0.5));
+            }
+            giveUp[g] = bound + kFirstError;
+            out[g] = searches[g];
+            out[g]->predictor = predictors[g];
+            out[g]->shift = shifts[g];
+            running[g] = g < count;
+        }
+        filter = FilterOf<V>(predictors, shifts);
+        s1 = V::Load(s1s), s2 = V::Load(s2s), error = V::Load(errors), cap = V::Load(caps);
+    }
+
+    bool Running() const {
+        bool any = false;
+        for (const bool one : running) any = any || one;
+        return any;
+    }
+
+    // Sample i; false when every beam has given up.
+    bool Step(const float* target, std::size_t i) {
+        const V x = V::Splat(target[i]);
+        const Prediction<V> predicted = Predict(filter.c0, filter.c1, s1, s2);
+        const V residual =
+            Min(Max(predicted.Residual(x, filter.inverse), V::Splat(-8.0f)), V::Splat(7.0f));
+        // The two nibbles around the residual: base and base + 1 (6 and 7 at the top). (When the
+        // residual is an odd whole number, base is one below it; it is still the nearer one.)
+        const V base = Min(Nearest(residual - V::Splat(0.5f)), V::Splat(6.0f));
+        const auto up = GreaterOrEqual(residual - base, V::Splat(0.5f));  // base + 1 is nearer
+        const V scaled = base * filter.step;
+        const V lower = predicted.Estimate(scaled);
+        const V upper = predicted.Estimate(scaled + filter.step);
+        const V lowerMiss = Narrow(lower) - x;
+        const V upperMiss = Narrow(upper) - x;
+        const V lowerError = lowerMiss * lowerMiss;
+        const V upperError = upperMiss * upperMiss;
+        const V nearError = Pick(up, upperError, lowerError);
+        const V farError = Pick(up, lowerError, upperError);
+        const V nearTotal = error + nearError;
+        const V farTotal = error + farError +
+                           Pick(GreaterOrEqual(farError, cap), V::Splat(kNoPath), V::Splat(0.0f));
+        // The children, nearer then farther, each as a row of kLanes.
+        alignas(32) float value[2 * kLanes], total[2 * kLanes];
+        alignas(32) float older[kLanes], least[kLanes];
+        Store(value, Pick(up, upper, lower)), Store(value + kLanes, Pick(up, lower, upper));
+        Store(total, nearTotal), Store(total + kLanes, farTotal);
+        Store(older, s1);
+        const V nearNibble = Pick(up, base + V::Splat(1.0f), base);
+        const V farNibble = Pick(up, base, base + V::Splat(1.0f));
+        const V kept = LeastFour(Keyed(nearTotal, 0), Keyed(farTotal, kWidth));
+        Store(least, Min(kept, Shuffle<3, 2, 1, 0>(kept)));
+        int child[kLanes], from[kLanes], parent[kLanes];
+        IndexesOf(kept, child);
+        bool any = false;
+        for (int g = 0; g < kGroups; ++g) {
+            running[g] = running[g] && least[4 * g] < giveUp[g];
+            any = any || running[g];
+            Search& search = *out[g];
+            StoreGroup(search.nibble[i], nearNibble, g);
+            StoreGroup(search.nibble[i] + 4, farNibble, g);
+            for (int r = 0; r < 4; ++r) {
+                const int c = child[4 * g + r];
+                search.child[i][r] = static_cast<std::uint8_t>(c);
+                parent[4 * g + r] = 4 * g + (c & 3);
+                from[4 * g + r] = (c >> 2) * kLanes + parent[4 * g + r];
+            }
+        }
+        s1 = V::Gather(value, from);
+        s2 = V::Gather(older, parent);
+        error = V::Gather(total, from);
+        return any;
+    }
+
+    // Scoring, beam by beam in order: a path's score is its error plus kLookAheadWeight times
+    // its greedy error over the next block, when there is one. A beam whose best path (the first
+    // of equal ones) scores below `bound` becomes the best so far: `bound` and `best` follow it.
+    void Score(const LookAhead<V>& next, float& bound, Search*& best) const {
+        V scores = error - V::Splat(kFirstError);
+        if (next.target != nullptr) {
+            scores = scores + V::Splat(kLookAheadWeight) * GreedyError(next, s1, s2);
+        }
+        alignas(32) float score[kLanes];
+        Store(score, scores);
+        for (int g = 0; g < kGroups; ++g) {
+            if (!running[g]) continue;
+            const float* own = score + 4 * g;
+            int path = 0;
+            for (int r = 1; r < 4; ++r) path = own[r] < own[path] ? r : path;
+            if (!(own[path] < bound)) continue;
+            out[g]->path = path;
+            out[g]->score = own[path];
+            bound = own[path];
+            best = out[g];
+        }
+    }
+};
+
+// The search of one block: the candidates kSideBySide at a time, in beams of V::kGroups; each
+// candidate is given up once it cannot beat the best score of those before, so the order of the
+// candidates decides which wins, not their grouping. Then the nibbles of the best path, followed
+// back from its end.
+template <typename V>
+void SearchCandidates(const SearchTask& task, SearchChoice& choice) {
+    constexpr int kBeams = kSideBySide / V::kGroups;
+    const LookAhead<V> next(task);
+    Search searches[kSideBySide + 2];  // the best so far, the candidates', and one for no one
+    Search* best = &searches[0];
+    float bound = HUGE_VALF;
+    for (int first = 0; first < task.pairs; first += kSideBySide) {
+        const int count = task.pairs - first < kSideBySide ? task.pairs - first : kSideBySide;
+        Search* free[kSideBySide + 1];
+        int taken = 0;
+        for (Search& search : searches) {
+            if (&search != best && taken < kSideBySide + 1) free[taken++] = &search;
+        }
+        Beams<V> beams[kBeams];
+        for (int b = 0; b < kBeams; ++b) {
+            const int from = b * V::kGroups;
+            const int own = count - from < V::kGroups ? count - from : V::kGroups;
+            Search* const* into = own > 0 ? free + from : free + kSideBySide;
+            beams[b].Start(task, first + (own > 0 ? from : 0), own > 0 ? own : 1, bound, into);
+            if (own <= 0) beams[b].running[0] = false;
+        }
+        for (std::size_t i = 0; i < kSamplesPerBlock; ++i) {
+            bool any = false;
+            for (Beams<V>& beam : beams) any = (beam.Running() && beam.Step(task.target, i)) || any;
+            if (!any) break;
+        }
+        for (const Beams<V>& beam : beams) {
+            if (beam.Running()) beam.Score(next, bound, best);
+        }
+    }
+    for (int i = kSamplesPerBlock - 1, path = best->path; i >= 0; --i) {
+        const int c = best->child[i][path];
+        choice.nibbles[i] = static_cast<std::int8_t>(best->nibble[i][c]);
+        path = c & (kWidth - 1);
+    }
+    choice.predictor = best->predictor;
+    choice.shift = best->shift;
+}
+
+}  // namespace
+}  // namespace sorvik::adpcm_detail

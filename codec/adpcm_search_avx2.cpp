@@ -1,0 +1,69 @@
+// The encoder's search with two beams to an AVX2 register of eight floats. This file alone is
+// compiled for AVX2; adpcm_encoder.cpp calls it only on processors that run AVX2. (No fused
+// multiply-add: that is a separate instruction set, never enabled, and contraction is off for
+// the whole build.)
+
+#include <immintrin.h>
+
+#include "codec/adpcm_search.h"
+
+namespace sorvik::adpcm_detail {
+namespace {
+
+// Eight floats, two beams' paths: lanes 0-3 one beam, 4-7 the other (see PlainFour for the
+// operations). AVX2's shuffles work on each half on its own, which is what a group of four
+// needs.
+struct Eight {
+    static constexpr int kGroups = 2;
+    __m256 v;
+    struct Mask {
+        __m256 v;
+    };
+    static Eight Splat(float x) { return {_mm256_set1_ps(x)}; }
+    static Eight Load(const float* p) { return {_mm256_loadu_ps(p)}; }
+    static Eight Gather(const float* values, const int* offsets) {
+        return {_mm256_set_ps(values[offsets[7]], values[offsets[6]], values[offsets[5]],
+                              values[offsets[4]], values[offsets[3]], values[offsets[2]],
+                              values[offsets[1]], values[offsets[0]])};
+    }
+};
+inline void Store(float* p, Eight a) { _mm256_storeu_ps(p, a.v); }
+inline void StoreGroup(float* p, Eight a, int group) {
+    _mm_storeu_ps(p, group == 0 ? _mm256_castps256_ps128(a.v) : _mm256_extractf128_ps(a.v, 1));
+}
+inline Eight operator+(Eight a, Eight b) { return {_mm256_add_ps(a.v, b.v)}; }
+inline Eight operator-(Eight a, Eight b) { return {_mm256_sub_ps(a.v, b.v)}; }
+inline Eight operator*(Eight a, Eight b) { return {_mm256_mul_ps(a.v, b.v)}; }
+inline Eight Max(Eight a, Eight b) { return {_mm256_max_ps(a.v, b.v)}; }
+inline Eight Min(Eight a, Eight b) { return {_mm256_min_ps(a.v, b.v)}; }
+inline Eight Truncate(Eight a) { return {_mm256_cvtepi32_ps(_mm256_cvttps_epi32(a.v))}; }
+inline Eight::Mask GreaterOrEqual(Eight a, Eight b) {
+    return {_mm256_cmp_ps(a.v, b.v, _CMP_GE_OS)};
+}
+inline Eight Pick(Eight::Mask m, Eight a, Eight b) { return {_mm256_blendv_ps(b.v, a.v, m.v)}; }
+template <int L0, int L1, int L2, int L3>
+inline Eight Shuffle(Eight a) {
+    return {_mm256_shuffle_ps(a.v, a.v, _MM_SHUFFLE(L3, L2, L1, L0))};
+}
+template <int L0, int L1, int L2, int L3>
+inline Eight Combine(Eight a, Eight b) {
+    return {_mm256_shuffle_ps(a.v, b.v, _MM_SHUFFLE(L3, L2, L1, L0))};
+}
+inline Eight Keyed(Eight a, int first) {
+    const __m256i bits = _mm256_and_si256(_mm256_castps_si256(a.v), _mm256_set1_epi32(~7));
+    const __m256i index = _mm256_set_epi32(first + 3, first + 2, first + 1, first, first + 3,
+                                           first + 2, first + 1, first);
+    return {_mm256_castsi256_ps(_mm256_or_si256(bits, index))};
+}
+inline void IndexesOf(Eight key, int* out) {
+    const __m256i bits = _mm256_and_si256(_mm256_castps_si256(key.v), _mm256_set1_epi32(7));
+    _mm256_storeu_si256(reinterpret_cast<__m256i*>(out), bits);
+}
+
+}  // namespace
+
+void SearchBlockAvx2(const SearchTask& task, SearchChoice& choice) {
+    SearchCandidates<Eight>(task, choice);
+}
+
+}  // namespace sorvik::adpcm_detail
