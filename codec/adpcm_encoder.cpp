@@ -69,6 +69,11 @@ inline void IndexesOf(SseFour key, int* out) {
     out[2] = _mm_extract_epi16(bits, 4);
     out[3] = _mm_extract_epi16(bits, 6);
 }
+inline FourPicks PicksOf(SseFour kept) { return PicksOfFour(kept); }
+inline SseFour Chosen(const FourPicks& picks, SseFour nearRow, SseFour farRow) {
+    return ChosenOfFour(picks, nearRow, farRow);
+}
+inline SseFour Parents(const FourPicks& picks, SseFour row) { return ParentsOfFour(picks, row); }
 using Four = SseFour;
 #else
 using Four = PlainFour;

@@ -170,6 +170,43 @@ inline void IndexesOf(PlainFour key, int* out) {
     }
 }
 
+// The children that go on, for vectors of one group of four: where each is in the two rows of
+// children (nearer, then farther), and its parent's lane.
+struct FourPicks {
+    int from[4];
+    int parent[4];
+};
+template <typename V>
+FourPicks PicksOfFour(V kept) {
+    FourPicks picks;
+    int child[4];
+    IndexesOf(kept, child);
+    for (int r = 0; r < 4; ++r) {
+        picks.parent[r] = child[r] & 3;
+        picks.from[r] = (child[r] >> 2) * 4 + picks.parent[r];
+    }
+    return picks;
+}
+template <typename V>
+V ChosenOfFour(const FourPicks& picks, V nearRow, V farRow) {
+    alignas(16) float rows[8];
+    Store(rows, nearRow), Store(rows + 4, farRow);
+    return V::Gather(rows, picks.from);
+}
+template <typename V>
+V ParentsOfFour(const FourPicks& picks, V row) {
+    alignas(16) float rows[4];
+    Store(rows, row);
+    return V::Gather(rows, picks.parent);
+}
+inline FourPicks PicksOf(PlainFour kept) { return PicksOfFour(kept); }
+inline PlainFour Chosen(const FourPicks& picks, PlainFour nearRow, PlainFour farRow) {
+    return ChosenOfFour(picks, nearRow, farRow);
+}
+inline PlainFour Parents(const FourPicks& picks, PlainFour row) {
+    return ParentsOfFour(picks, row);
+}
+
 // The lanes of `value` each to the nearest whole number (of two, the even one), for values below
 // 2^22 in magnitude: adding 1.5 * 2^23 leaves no bits below the units, and subtracting it again
 // gives them back rounded.
@@ -357,17 +394,16 @@ struct Beams {
         const V nearTotal = error + nearError;
         const V farTotal = error + farError +
                            Pick(GreaterOrEqual(farError, cap), V::Splat(kNoPath), V::Splat(0.0f));
-        // The children, nearer then farther, each as a row of kLanes.
-        alignas(32) float value[2 * kLanes], total[2 * kLanes];
-        alignas(32) float older[kLanes], least[kLanes];
-        Store(value, Pick(up, upper, lower)), Store(value + kLanes, Pick(up, lower, upper));
-        Store(total, nearTotal), Store(total + kLanes, farTotal);
-        Store(older, s1);
         const V nearNibble = Pick(up, base + V::Splat(1.0f), base);
         const V farNibble = Pick(up, base, base + V::Splat(1.0f));
         const V kept = LeastFour(Keyed(nearTotal, 0), Keyed(farTotal, kWidth));
+        const auto picks = PicksOf(kept);
+        error = Chosen(picks, nearTotal, farTotal);
+        s2 = Parents(picks, s1);
+        s1 = Chosen(picks, Pick(up, upper, lower), Pick(up, lower, upper));
+        alignas(32) float least[kLanes];
         Store(least, Min(kept, Shuffle<3, 2, 1, 0>(kept)));
-        int child[kLanes], from[kLanes], parent[kLanes];
+        int child[kLanes];
         IndexesOf(kept, child);
         bool any = false;
         for (int g = 0; g < kGroups; ++g) {
@@ -377,15 +413,9 @@ struct Beams {
             StoreGroup(search.nibble[i], nearNibble, g);
             StoreGroup(search.nibble[i] + 4, farNibble, g);
             for (int r = 0; r < 4; ++r) {
-                const int c = child[4 * g + r];
-                search.child[i][r] = static_cast<std::uint8_t>(c);
-                parent[4 * g + r] = 4 * g + (c & 3);
-                from[4 * g + r] = (c >> 2) * kLanes + parent[4 * g + r];
+                search.child[i][r] = static_cast<std::uint8_t>(child[4 * g + r]);
             }
         }
-        s1 = V::Gather(value, from);
-        s2 = V::Gather(older, parent);
-        error = V::Gather(total, from);
         return any;
     }
 
