@@ -216,11 +216,16 @@ inline V Nearest(V value) {
     return (value + magic) - magic;
 }
 
+// The sample the decoder makes of a value, given with the half the decoder adds.
+template <typename V>
+inline V Truncated(V biased) {
+    return Truncate(Min(Max(biased, V::Splat(-32768.0f)), V::Splat(32767.0f)));
+}
+
 // The sample the decoder makes of a value.
 template <typename V>
 inline V Narrow(V value) {
-    const V biased = value + V::Splat(0.5f);
-    return Truncate(Min(Max(biased, V::Splat(-32768.0f)), V::Splat(32767.0f)));
+    return Truncated(value + V::Splat(0.5f));
 }
 
 // Each group's four lanes in ascending order: a network of three steps, each comparing two
@@ -246,12 +251,13 @@ inline V LeastFour(V a, V b) {
 template <typename V>
 struct Filter {
     V c0, c1, step, inverse;
+    V c0Steps, c1Steps;  // c0 and c1 in steps (times inverse)
 };
 
 template <typename V>
 Filter<V> FilterOf(const int* predictors, const int* shifts) {
     constexpr int kLanes = 4 * V::kGroups;
-    float c0[kLanes], c1[kLanes], step[kLanes], inverse[kLanes];
+    float c0[kLanes], c1[kLanes], step[kLanes], inverse[kLanes], c0Steps[kLanes], c1Steps[kLanes];
     for (int lane = 0; lane < kLanes; ++lane) {
         const int predictor = predictors[lane / 4];
         const float size = static_cast<float>(1 << (kMaxShift - shifts[lane / 4]));
@@ -260,8 +266,11 @@ Filter<V> FilterOf(const int* predictors, const int* shifts) {
         c1[lane] = static_cast<float>(kCoefficients[predictor][1]);
         step[lane] = size;
         inverse[lane] = 1.0f / size;
+        c0Steps[lane] = c0[lane] * inverse[lane];
+        c1Steps[lane] = c1[lane] * inverse[lane];
     }
-    return {V::Load(c0), V::Load(c1), V::Load(step), V::Load(inverse)};
+    return {V::Load(c0),      V::Load(c1),      V::Load(step),
+            V::Load(inverse), V::Load(c0Steps), V::Load(c1Steps)};
 }
 
 // The next block, when there is one: its samples and the candidates that estimate what it will
@@ -375,18 +384,25 @@ struct Beams {
     // Sample i; false when every beam has given up.
     bool Step(const float* target, std::size_t i) {
         const V x = V::Splat(target[i]);
-        const Prediction<V> predicted = Predict(filter.c0, filter.c1, s1, s2);
-        const V residual =
-            Min(Max(predicted.Residual(x, filter.inverse), V::Splat(-8.0f)), V::Splat(7.0f));
+        const V half = V::Splat(0.5f);
+        // The residual less half a step, in steps, from the prediction in steps (every product
+        // and sum the one in units, scaled by a power of two): a shorter chain of operations.
+        const V sum = Predict(filter.c0, filter.c1, s1, s2).Sum();
+        const V below = Min(
+            Max((x * filter.inverse - half) - Predict(filter.c0Steps, filter.c1Steps, s1, s2).Sum(),
+                V::Splat(-8.5f)),
+            V::Splat(6.5f));
         // The two nibbles around the residual: base and base + 1 (6 and 7 at the top). (When the
         // residual is an odd whole number, base is one below it; it is still the nearer one.)
-        const V base = Min(Nearest(residual - V::Splat(0.5f)), V::Splat(6.0f));
-        const auto up = GreaterOrEqual(residual - base, V::Splat(0.5f));  // base + 1 is nearer
+        const V base = Nearest(below);
+        const auto up = GreaterOrEqual(below, base);  // base + 1 is nearer
         const V scaled = base * filter.step;
-        const V lower = predicted.Estimate(scaled);
-        const V upper = predicted.Estimate(scaled + filter.step);
-        const V lowerMiss = Narrow(lower) - x;
-        const V upperMiss = Narrow(upper) - x;
+        const V lower = scaled + sum;
+        const V upper = (scaled + filter.step) + sum;
+        // What the decoder makes of them: the half it adds before it truncates is added to the
+        // sum beforehand.
+        const V lowerMiss = Truncated(scaled + (sum + half)) - x;
+        const V upperMiss = Truncated((scaled + filter.step) + (sum + half)) - x;
         const V lowerError = lowerMiss * lowerMiss;
         const V upperError = upperMiss * upperMiss;
         const V nearError = Pick(up, upperError, lowerError);
