@@ -127,22 +127,44 @@ struct ExactFollower {
     }
 };
 
+// The shifts (bit k: shift k) worth following for a block whose first sample leaves `first` to
+// its nibble: those with a multiple of the step, -8 to 7 steps, within two units of it (a value
+// makes a sample x from x - 1.5 to x + 0.5, as the decoder rounds half up and then truncates
+// toward zero). All thirteen side by side, in floats, within two and a half units: never fewer
+// than the doubles' test would pass, and following a shift is exact anyway.
+unsigned ShiftsWithinReach(double first) {
+    const Four reach = Four::Splat(2.5f), low = Four::Splat(-8.0f), high = Four::Splat(7.0f);
+    const Four residual = Four::Splat(static_cast<float>(first));
+    alignas(16) float steps[16], inverses[16], within[16];
+    for (int shift = 0; shift < 16; ++shift) {
+        steps[shift] = static_cast<float>(1 << (shift <= kMaxShift ? kMaxShift - shift : 0));
+        inverses[shift] = 1.0f / steps[shift];
+    }
+    for (int q = 0; q < 4; ++q) {
+        const Four step = Four::Load(steps + 4 * q);
+        const Four nearest = Min(Max(Nearest(residual * Four::Load(inverses + 4 * q)), low), high);
+        const Four miss = nearest * step - residual;
+        const Four size = Max(miss, Four::Splat(0.0f) - miss);
+        Store(within + 4 * q,
+              Pick(GreaterOrEqual(reach, size), Four::Splat(1.0f), Four::Splat(0.0f)));
+    }
+    unsigned shifts = 0;
+    for (int shift = 0; shift <= kMaxShift; ++shift) {
+        shifts |= within[shift] != 0.0f ? 1u << shift : 0u;
+    }
+    return shifts;
+}
+
 bool FindExactBlock(const double* target, const ChannelHistory& start, Exact& out) {
     const bool saturated = target[0] == 32767.0 || target[0] == -32768.0;
     for (int predictor = 0; predictor < kPredictorCount; ++predictor) {
-        // What the first sample leaves to its nibble: no shift whose nearest multiple of the
-        // step misses it by two units can make it (a value makes a sample x from x - 1.5 to
-        // x + 0.5, as the decoder rounds half up and then truncates toward zero): a quick way
-        // past most shifts. Once it is beyond eight steps, it is beyond the finer shifts too.
         const double first =
             Predict(kCoefficients[predictor][0], kCoefficients[predictor][1], start.s1, start.s2)
                 .Residual(target[0], 1.0);
-        for (int shift = 0; shift <= kMaxShift; ++shift) {
+        const unsigned shifts = saturated ? (1u << (kMaxShift + 1)) - 1 : ShiftsWithinReach(first);
+        for (int shift = 0; shifts != 0 && shift <= kMaxShift; ++shift) {
+            if ((shifts >> shift & 1) == 0) continue;
             const double step = static_cast<double>(1 << (kMaxShift - shift));
-            if (!saturated && std::fabs(first) > 8.0 * step + 2.0) break;
-            double nearest = std::floor(first * (1.0 / step) + 0.5);
-            nearest = nearest < -8.0 ? -8.0 : (nearest > 7.0 ? 7.0 : nearest);
-            if (!saturated && std::fabs(nearest * step - first) > 2.0) continue;
             ExactFollower follower{target,
                                    kCoefficients[predictor][0],
                                    kCoefficients[predictor][1],
