@@ -749,7 +749,7 @@ void PrintEncodingTable(int runs) {
         const Fidelity greedy = RoundTrip(samples, GreedyImage(samples));
         const Fidelity beam = RoundTrip(samples, beam_reference::Encode(samples));
         const Fidelity mine = RoundTrip(samples, SorvikImage(wav));
-        std::printf("| %s | %.2f | %.2f | %.2f | %+.2f | %d | %d | %d | %.1f | %.1f | %.2f |\n",
+        std::printf("| %s | %.3f | %.3f | %.3f | %+.3f | %d | %d | %d | %.1f | %.1f | %.2f |\n",
                     signal.first, greedy.snr, beam.snr, mine.snr, mine.snr - beam.snr,
                     greedy.largestError, beam.largestError, mine.largestError,
                     megabytes / speed.floorSeconds, megabytes / speed.caseSeconds,
@@ -786,10 +786,10 @@ void PrintEncodingTable(int runs) {
                                RoundTrip(scaled, beam_reference::Encode(scaled)).snr,
                                RoundTrip(scaled, SorvikImage(MonoWav(scaled))).snr};
         for (int k = 0; k < 3; ++k) sums[k] += off[k] / static_cast<double>(sounds.size());
-        std::printf("| %s | %zu of %zu | %zu | %.2f | %.2f | %.2f | %.2f |\n", name.c_str(), exact,
+        std::printf("| %s | %zu of %zu | %zu | %.2f | %.3f | %.3f | %.3f |\n", name.c_str(), exact,
                     blocks, sameBytes, RoundTrip(decoded, again).snr, off[0], off[1], off[2]);
     }
-    std::printf("| mean | | | | %.2f | %.2f | %.2f |\n", sums[0], sums[1], sums[2]);
+    std::printf("| mean | | | | %.3f | %.3f | %.3f |\n", sums[0], sums[1], sums[2]);
 
     const std::size_t longCount = 600 * kRate;
     const Samples left = MusicLike(longCount, 16000);

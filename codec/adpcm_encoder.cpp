@@ -83,9 +83,11 @@ constexpr int kPredictorCount = 5;
 // Predictors searched per block (the most promising by the estimate below), and the shifts
 // searched for each: the finest at which the estimated residual reaches at most this many steps
 // (a little beyond the nibbles' 7, as clipping a lone peak often costs less than a coarser
-// step everywhere), and the next coarser one. The same choice, made from the input alone, gives
-// the candidates that look ahead into the next block.
-constexpr int kPredictorsSearched = kPairsSearched / 2;
+// step everywhere), and the next coarser one; and one more candidate where a trial encoding
+// finds it better than these. The same choice without the trials, made from the input alone,
+// gives the candidates that look ahead into the next block.
+constexpr int kEstimatedPredictors = 2;
+static_assert(2 * kEstimatedPredictors + 1 <= kPairsSearched, "room for the candidates");
 constexpr float kFitReach = 10.0f;
 
 // A block that makes `target` exactly from the decoder's history `start`, when there is one: the
@@ -235,25 +237,117 @@ bool Before(const Estimate& a, const Estimate& b) {
     return a.energy < b.energy;
 }
 
-// The predictor and shift pairs worth searching, most promising first: the predictors ordered
-// by their estimates (an insertion sort: the same order everywhere), each at its finest fitting
-// shift and the next coarser one. Returns their number.
+// The predictors ordered by their estimates, best first (an insertion sort: the same order
+// everywhere).
+void RankPredictors(const Estimate* estimates, int* ranked) {
+    for (int p = 0; p < kPredictorCount; ++p) {
+        int at = p;
+        for (; at > 0 && Before(estimates[p], estimates[ranked[at - 1]]); --at) {
+            ranked[at] = ranked[at - 1];
+        }
+        ranked[at] = p;
+    }
+}
+
+// The predictor and shift pairs that the estimate finds most promising, best first: the two
+// predictors it ranks first, each at its finest fitting shift and the next coarser one. Returns
+// their number. From the input alone, they estimate what the next block will cost.
 int PairsToSearch(const float* target, float y1, float y2, int* predictors, int* shifts) {
     Estimate estimates[kPredictorCount];
     EstimatePredictors(target, y1, y2, estimates);
-    Estimate order[kPredictorCount];
-    for (int p = 0; p < kPredictorCount; ++p) {
-        const Estimate& estimate = estimates[p];
-        int at = p;
-        for (; at > 0 && Before(estimate, order[at - 1]); --at) order[at] = order[at - 1];
-        order[at] = estimate;
-    }
+    int ranked[kPredictorCount];
+    RankPredictors(estimates, ranked);
     int count = 0;
-    for (int p = 0; p < kPredictorsSearched; ++p) {
-        for (int shift = order[p].shift; shift >= 0 && shift >= order[p].shift - 1; --shift) {
-            predictors[count] = order[p].predictor;
+    for (int r = 0; r < kEstimatedPredictors; ++r) {
+        const Estimate& estimate = estimates[ranked[r]];
+        for (int shift = estimate.shift; shift >= 0 && shift >= estimate.shift - 1; --shift) {
+            predictors[count] = estimate.predictor;
             shifts[count++] = shift;
         }
+    }
+    return count;
+}
+
+// Trial encodings of a block: every predictor at its estimated finest shift (trial 2p) and at the
+// next coarser one (trial 2p + 1), each taking the nearest nibble for every sample from the
+// decoder's history, side by side. Gives each one's squared error.
+constexpr int kTrials = 2 * kPredictorCount;
+void TrialErrors(const float* target, float y1, float y2, const Estimate* estimates,
+                 float* errors) {
+    constexpr int kChains = (kTrials + 3) / 4;
+    float c0[4 * kChains], c1[4 * kChains], step[4 * kChains], inverse[4 * kChains];
+    for (int k = 0; k < 4 * kChains; ++k) {
+        const int predictor = k < kTrials ? k / 2 : 0;
+        const int shift = k < kTrials ? estimates[predictor].shift - k % 2 : kMaxShift;
+        c0[k] = static_cast<float>(kCoefficients[predictor][0]);
+        c1[k] = static_cast<float>(kCoefficients[predictor][1]);
+        step[k] = static_cast<float>(1 << (kMaxShift - (shift < 0 ? 0 : shift)));
+        inverse[k] = 1.0f / step[k];
+    }
+    Four s1[kChains], s2[kChains], error[kChains];
+    for (int c = 0; c < kChains; ++c) {
+        s1[c] = Four::Splat(y1), s2[c] = Four::Splat(y2), error[c] = Four::Splat(0.0f);
+    }
+    for (std::size_t i = 0; i < kSamplesPerBlock; ++i) {
+        const Four x = Four::Splat(target[i]);
+        for (int c = 0; c < kChains; ++c) {
+            const Prediction<Four> predicted =
+                Predict(Four::Load(c0 + 4 * c), Four::Load(c1 + 4 * c), s1[c], s2[c]);
+            const Four residual =
+                Min(Max(predicted.Residual(x, Four::Load(inverse + 4 * c)), Four::Splat(-8.0f)),
+                    Four::Splat(7.0f));
+            const Four value = predicted.Estimate(Nearest(residual) * Four::Load(step + 4 * c));
+            const Four miss = Narrow(value) - x;
+            error[c] = error[c] + miss * miss;
+            s2[c] = s1[c];
+            s1[c] = value;
+        }
+    }
+    alignas(16) float all[4 * kChains];
+    for (int c = 0; c < kChains; ++c) Store(all + 4 * c, error[c]);
+    std::memcpy(errors, all, kTrials * sizeof(float));
+}
+
+// The candidates of a block, from its decoder's history: the estimate's pairs (see
+// PairsToSearch), and one more where a trial encoding of another predictor or shift makes less
+// error than each of theirs. All ordered by their trial errors, least first (the best found early
+// gives up the others sooner). Returns their number.
+int CandidatesOf(const float* target, float y1, float y2, int* predictors, int* shifts) {
+    Estimate estimates[kPredictorCount];
+    EstimatePredictors(target, y1, y2, estimates);
+    float errors[kTrials];
+    TrialErrors(target, y1, y2, estimates, errors);
+    int ranked[kPredictorCount];
+    RankPredictors(estimates, ranked);
+    bool taken[kTrials] = {};
+    for (int p = 0; p < kPredictorCount; ++p) {
+        taken[2 * p + 1] = estimates[p].shift == 0;  // no coarser shift: the same as the finest
+    }
+    int trials[kPairsSearched];
+    int count = 0;
+    float least = HUGE_VALF;
+    for (int r = 0; r < kEstimatedPredictors; ++r) {
+        for (int k = 2 * ranked[r]; k <= 2 * ranked[r] + 1; ++k) {
+            if (taken[k]) continue;
+            taken[k] = true;
+            trials[count++] = k;
+            least = errors[k] < least ? errors[k] : least;
+        }
+    }
+    int other = -1;
+    for (int k = 0; k < kTrials; ++k) {
+        if (!taken[k] && errors[k] < least) other = k, least = errors[k];
+    }
+    if (other >= 0) trials[count++] = other;
+    for (int j = 1; j < count; ++j) {  // an insertion sort, which keeps equal ones in order
+        const int k = trials[j];
+        int at = j;
+        for (; at > 0 && errors[k] < errors[trials[at - 1]]; --at) trials[at] = trials[at - 1];
+        trials[at] = k;
+    }
+    for (int j = 0; j < count; ++j) {
+        predictors[j] = trials[j] / 2;
+        shifts[j] = estimates[trials[j] / 2].shift - trials[j] % 2;
     }
     return count;
 }
@@ -308,8 +402,8 @@ void EncodeAdpcmBlockWith(Kernel kernel, const std::int16_t* samples, std::size_
                                            samplesSearched[kSamplesPerBlock - 2],
                                            task.nextPredictors, task.nextShifts);
         }
-        task.pairs = PairsToSearch(samplesSearched, static_cast<float>(history.s1),
-                                   static_cast<float>(history.s2), task.predictors, task.shifts);
+        task.pairs = CandidatesOf(samplesSearched, static_cast<float>(history.s1),
+                                  static_cast<float>(history.s2), task.predictors, task.shifts);
         SearchBlockWith(kernel, task, searched);
         predictor = searched.predictor;
         shift = searched.shift;

@@ -22,8 +22,8 @@
 namespace sorvik::adpcm_detail {
 
 constexpr int kMaxShift = 12;
-// Candidates (predictor and shift pairs) searched per block, and looked at for the next one.
-constexpr int kPairsSearched = 4;
+// Candidates (predictor and shift pairs) searched per block, at most, and looked at for the next.
+constexpr int kPairsSearched = 5;
 
 // What the search of one block is given: its samples and the next block's (as floats), the
 // decoder's history before it, and the candidates most promising first, for the block and for
