@@ -137,14 +137,11 @@ struct ExactFollower {
 unsigned ShiftsWithinReach(double first) {
     const Four reach = Four::Splat(2.5f), low = Four::Splat(-8.0f), high = Four::Splat(7.0f);
     const Four residual = Four::Splat(static_cast<float>(first));
-    alignas(16) float steps[16], inverses[16], within[16];
-    for (int shift = 0; shift < 16; ++shift) {
-        steps[shift] = static_cast<float>(1 << (shift <= kMaxShift ? kMaxShift - shift : 0));
-        inverses[shift] = 1.0f / steps[shift];
-    }
+    alignas(16) float within[16];
     for (int q = 0; q < 4; ++q) {
-        const Four step = Four::Load(steps + 4 * q);
-        const Four nearest = Min(Max(Nearest(residual * Four::Load(inverses + 4 * q)), low), high);
+        const Four step = Four::Load(kSteps.step + 4 * q);
+        const Four nearest =
+            Min(Max(Nearest(residual * Four::Load(kSteps.inverse + 4 * q)), low), high);
         const Four miss = nearest * step - residual;
         const Four size = Max(miss, Four::Splat(0.0f) - miss);
         Store(within + 4 * q,
@@ -157,8 +154,18 @@ unsigned ShiftsWithinReach(double first) {
     return shifts;
 }
 
-bool FindExactBlock(const double* target, const ChannelHistory& start, Exact& out) {
-    const bool saturated = target[0] == 32767.0 || target[0] == -32768.0;
+// `peaks`: each predictor's largest residual predicted from the input (see Estimate). A block
+// made exactly has every residual from the decoder's history within -8.5 to 7.5 steps (a value
+// makes a sample x from x - 1.5 to x + 0.5); the input's samples are that history narrowed, at
+// most 1.5 off, which moves a prediction by at most 1.5 * (122 + 60) / 64 < 4.3. So no shift
+// whose eight steps and seven units fall short of the peak can make the block; unless a sample
+// is at full scale, where the decoder's value may be any distance beyond it.
+bool FindExactBlock(const double* target, const ChannelHistory& start, const float* peaks,
+                    Exact& out) {
+    auto atFullScale = [](double x) { return x == 32767.0 || x == -32768.0; };
+    const bool saturated = atFullScale(target[0]);
+    bool clipped = false;
+    for (std::size_t i = 0; i < kSamplesPerBlock; ++i) clipped = clipped || atFullScale(target[i]);
     for (int predictor = 0; predictor < kPredictorCount; ++predictor) {
         const double first =
             Predict(kCoefficients[predictor][0], kCoefficients[predictor][1], start.s1, start.s2)
@@ -166,6 +173,7 @@ bool FindExactBlock(const double* target, const ChannelHistory& start, Exact& ou
         const unsigned shifts = saturated ? (1u << (kMaxShift + 1)) - 1 : ShiftsWithinReach(first);
         for (int shift = 0; shifts != 0 && shift <= kMaxShift; ++shift) {
             if ((shifts >> shift & 1) == 0) continue;
+            if (!clipped && peaks[predictor] > 8.0f * kSteps.step[shift] + 7.0f) break;
             const double step = static_cast<double>(1 << (kMaxShift - shift));
             ExactFollower follower{target,
                                    kCoefficients[predictor][0],
@@ -192,6 +200,7 @@ struct Estimate {
     int shift;
     bool fits;  // false when even the coarsest shift is too fine
     float energy;
+    float peak;  // the largest residual, in units
 };
 
 // The estimates of all five predictors, side by side: predictors 0-3 in one register, 4 in
@@ -224,7 +233,8 @@ void EstimatePredictors(const float* target, float y1, float y2, Estimate* out) 
         int shift = kMaxShift;
         float reach = kFitReach;
         for (; shift > 0 && peaks[predictor] > reach; reach *= 2) --shift;
-        out[predictor] = {predictor, shift, peaks[predictor] <= reach, energies[predictor]};
+        out[predictor] = {predictor, shift, peaks[predictor] <= reach, energies[predictor],
+                          peaks[predictor]};
     }
 }
 
@@ -281,8 +291,8 @@ void TrialErrors(const float* target, float y1, float y2, const Estimate* estima
         const int shift = k < kTrials ? estimates[predictor].shift - k % 2 : kMaxShift;
         c0[k] = static_cast<float>(kCoefficients[predictor][0]);
         c1[k] = static_cast<float>(kCoefficients[predictor][1]);
-        step[k] = static_cast<float>(1 << (kMaxShift - (shift < 0 ? 0 : shift)));
-        inverse[k] = 1.0f / step[k];
+        step[k] = kSteps.step[shift < 0 ? 0 : shift];
+        inverse[k] = kSteps.inverse[shift < 0 ? 0 : shift];
     }
     Four s1[kChains], s2[kChains], error[kChains];
     for (int c = 0; c < kChains; ++c) {
@@ -312,9 +322,8 @@ void TrialErrors(const float* target, float y1, float y2, const Estimate* estima
 // PairsToSearch), and one more where a trial encoding of another predictor or shift makes less
 // error than each of theirs. All ordered by their trial errors, least first (the best found early
 // gives up the others sooner). Returns their number.
-int CandidatesOf(const float* target, float y1, float y2, int* predictors, int* shifts) {
-    Estimate estimates[kPredictorCount];
-    EstimatePredictors(target, y1, y2, estimates);
+int CandidatesOf(const float* target, float y1, float y2, const Estimate* estimates,
+                 int* predictors, int* shifts) {
     float errors[kTrials];
     TrialErrors(target, y1, y2, estimates, errors);
     int ranked[kPredictorCount];
@@ -381,15 +390,20 @@ void EncodeAdpcmBlockWith(Kernel kernel, const std::int16_t* samples, std::size_
     int predictor = 0;
     int shift = 0;
     const std::int8_t* nibbles = exact.nibbles;
-    if (FindExactBlock(target, history, exact)) {
+    // The samples as the search sees them: the block's, then the next block's.
+    float samplesSearched[2 * kSamplesPerBlock];
+    for (std::size_t i = 0; i < kSamplesPerBlock; ++i) {
+        samplesSearched[i] = static_cast<float>(target[i]);
+    }
+    const float y1 = static_cast<float>(history.s1), y2 = static_cast<float>(history.s2);
+    Estimate estimates[kPredictorCount];
+    EstimatePredictors(samplesSearched, y1, y2, estimates);
+    float peaks[kPredictorCount];
+    for (int p = 0; p < kPredictorCount; ++p) peaks[p] = estimates[p].peak;
+    if (FindExactBlock(target, history, peaks, exact)) {
         predictor = exact.predictor;
         shift = exact.shift;
     } else {
-        // The samples as the search sees them: the block's, then the next block's.
-        float samplesSearched[2 * kSamplesPerBlock];
-        for (std::size_t i = 0; i < kSamplesPerBlock; ++i) {
-            samplesSearched[i] = static_cast<float>(target[i]);
-        }
         SearchTask task;
         task.target = samplesSearched;
         task.history = history;
@@ -402,8 +416,7 @@ void EncodeAdpcmBlockWith(Kernel kernel, const std::int16_t* samples, std::size_
                                            samplesSearched[kSamplesPerBlock - 2],
                                            task.nextPredictors, task.nextShifts);
         }
-        task.pairs = CandidatesOf(samplesSearched, static_cast<float>(history.s1),
-                                  static_cast<float>(history.s2), task.predictors, task.shifts);
+        task.pairs = CandidatesOf(samplesSearched, y1, y2, estimates, task.predictors, task.shifts);
         SearchBlockWith(kernel, task, searched);
         predictor = searched.predictor;
         shift = searched.shift;

@@ -56,6 +56,22 @@ void SearchBlockAvx2(const SearchTask& task, SearchChoice& choice);
 namespace sorvik::adpcm_detail {
 namespace {
 
+// The step of each shift and its inverse, powers of two and exact in floats; 13 to 15 are
+// there to fill a fourth vector of four, with the step of 12.
+struct StepTable {
+    float step[16];
+    float inverse[16];
+};
+constexpr StepTable MakeStepTable() {
+    StepTable table{};
+    for (int shift = 0; shift < 16; ++shift) {
+        table.step[shift] = static_cast<float>(1 << (shift <= kMaxShift ? kMaxShift - shift : 0));
+        table.inverse[shift] = 1.0f / table.step[shift];
+    }
+    return table;
+}
+inline constexpr StepTable kSteps = MakeStepTable();
+
 // The paths of a beam; the error a path starts with (every error counts from one, so that a key
 // made of it is a normal float); and the error that rules a path out, larger than any block's
 // (28 * 65535^2 < 2^37).
@@ -260,12 +276,11 @@ Filter<V> FilterOf(const int* predictors, const int* shifts) {
     float c0[kLanes], c1[kLanes], step[kLanes], inverse[kLanes], c0Steps[kLanes], c1Steps[kLanes];
     for (int lane = 0; lane < kLanes; ++lane) {
         const int predictor = predictors[lane / 4];
-        const float size = static_cast<float>(1 << (kMaxShift - shifts[lane / 4]));
         // All exact: multiples of 1/64, and powers of two.
         c0[lane] = static_cast<float>(kCoefficients[predictor][0]);
         c1[lane] = static_cast<float>(kCoefficients[predictor][1]);
-        step[lane] = size;
-        inverse[lane] = 1.0f / size;
+        step[lane] = kSteps.step[shifts[lane / 4]];
+        inverse[lane] = kSteps.inverse[shifts[lane / 4]];
         c0Steps[lane] = c0[lane] * inverse[lane];
         c1Steps[lane] = c1[lane] * inverse[lane];
     }
