@@ -38,7 +38,6 @@ struct SseFour {
     }
 };
 inline void Store(float* p, SseFour a) { _mm_storeu_ps(p, a.v); }
-inline void StoreGroup(float* p, SseFour a, int) { Store(p, a); }
 inline SseFour operator+(SseFour a, SseFour b) { return {_mm_add_ps(a.v, b.v)}; }
 inline SseFour operator-(SseFour a, SseFour b) { return {_mm_sub_ps(a.v, b.v)}; }
 inline SseFour operator*(SseFour a, SseFour b) { return {_mm_mul_ps(a.v, b.v)}; }

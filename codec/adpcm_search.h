@@ -124,8 +124,6 @@ struct PlainFour {
     }
 };
 inline void Store(float* p, PlainFour a) { std::memcpy(p, a.f, sizeof a.f); }
-// Group `group`'s four lanes.
-inline void StoreGroup(float* p, PlainFour a, int) { Store(p, a); }
 inline PlainFour operator+(PlainFour a, PlainFour b) {
     return PlainFour::Lanes(a, b, [](float x, float y) { return x + y; });
 }
@@ -333,15 +331,15 @@ V GreedyError(const LookAhead<V>& next, V s1In, V s2In) {
     return best;
 }
 
-// The outcome of searching one predictor and shift: for each sample, the child each path came
-// from and the nibbles of the eight children; and the path that ends best.
-struct Search {
-    int predictor = 0;
-    int shift = 0;
+template <typename V>
+struct Beams;
+
+// The best path found so far: its candidate and where its beam recorded it.
+template <typename V>
+struct Best {
+    const Beams<V>* beams = nullptr;
+    int group = 0;
     int path = 0;
-    float score = HUGE_VALF;
-    std::uint8_t child[kSamplesPerBlock][kWidth];
-    float nibble[kSamplesPerBlock][2 * kWidth];
 };
 
 // The beams of V::kGroups candidates, one group of four lanes each. A beam searches the nibbles
@@ -357,16 +355,20 @@ struct Beams {
     Filter<V> filter;
     V s1, s2, error, cap;
     float giveUp[kGroups];
-    Search* out[kGroups];
     bool running[kGroups];
+    int predictors[kGroups], shifts[kGroups];
+    // For each sample, the keys of the children that went on (whose three lowest bits tell which
+    // child each path came from) and the nibbles of the nearer and the farther children.
+    float kept[kSamplesPerBlock][kLanes];
+    float nearNibbles[kSamplesPerBlock][kLanes];
+    float farNibbles[kSamplesPerBlock][kLanes];
 
-    // Candidates `first` to `first + count - 1` of the task (count at most kGroups) into
-    // `searches`; a group without a candidate repeats the last one and does not run.
-    void Start(const SearchTask& task, int first, int count, float bound, Search* const* searches) {
-        int predictors[kGroups], shifts[kGroups];
+    // Candidates `first` to `first + count - 1` of the task (count 0 to kGroups); a group without
+    // a candidate repeats the first one and does not run.
+    void Start(const SearchTask& task, int first, int count, float bound) {
         float s1s[kLanes] = {}, s2s[kLanes] = {}, errors[kLanes], caps[kLanes];
         for (int g = 0; g < kGroups; ++g) {
-            const int candidate = first + (g < count ? g : count - 1);
+            const int candidate = first + (g < count ? g : 0);
             predictors[g] = task.predictors[candidate];
             shifts[g] = task.shifts[candidate];
             s1s[4 * g] = static_cast<float>(task.history.s1);
@@ -381,9 +383,6 @@ struct Beams {
                 caps[4 * g + r] = static_cast<float>((allowed + 0.5) * (allowed + 0.5));
             }
             giveUp[g] = bound + kFirstError;
-            out[g] = searches[g];
-            out[g]->predictor = predictors[g];
-            out[g]->shift = shifts[g];
             running[g] = g < count;
         }
         filter = FilterOf<V>(predictors, shifts);
@@ -427,33 +426,40 @@ struct Beams {
                            Pick(GreaterOrEqual(farError, cap), V::Splat(kNoPath), V::Splat(0.0f));
         const V nearNibble = Pick(up, base + V::Splat(1.0f), base);
         const V farNibble = Pick(up, base, base + V::Splat(1.0f));
-        const V kept = LeastFour(Keyed(nearTotal, 0), Keyed(farTotal, kWidth));
-        const auto picks = PicksOf(kept);
+        const V keys = LeastFour(Keyed(nearTotal, 0), Keyed(farTotal, kWidth));
+        const auto picks = PicksOf(keys);
         error = Chosen(picks, nearTotal, farTotal);
         s2 = Parents(picks, s1);
         s1 = Chosen(picks, Pick(up, upper, lower), Pick(up, lower, upper));
+        Store(kept[i], keys);
+        Store(nearNibbles[i], nearNibble), Store(farNibbles[i], farNibble);
         alignas(32) float least[kLanes];
-        Store(least, Min(kept, Shuffle<3, 2, 1, 0>(kept)));
-        int child[kLanes];
-        IndexesOf(kept, child);
+        Store(least, Min(keys, Shuffle<3, 2, 1, 0>(keys)));
         bool any = false;
         for (int g = 0; g < kGroups; ++g) {
             running[g] = running[g] && least[4 * g] < giveUp[g];
             any = any || running[g];
-            Search& search = *out[g];
-            StoreGroup(search.nibble[i], nearNibble, g);
-            StoreGroup(search.nibble[i] + 4, farNibble, g);
-            for (int r = 0; r < 4; ++r) {
-                search.child[i][r] = static_cast<std::uint8_t>(child[4 * g + r]);
-            }
         }
         return any;
+    }
+
+    // The nibbles of path `path` of group `group`, followed back from its end.
+    void Nibbles(int group, int path, std::int8_t* nibbles) const {
+        for (int i = kSamplesPerBlock - 1; i >= 0; --i) {
+            int child[kLanes];
+            IndexesOf(V::Load(kept[i]), child);
+            const int c = child[4 * group + path];
+            const int from = 4 * group + (c & 3);
+            nibbles[i] =
+                static_cast<std::int8_t>(c < 4 ? nearNibbles[i][from] : farNibbles[i][from]);
+            path = c & 3;
+        }
     }
 
     // Scoring, beam by beam in order: a path's score is its error plus kLookAheadWeight times
     // its greedy error over the next block, when there is one. A beam whose best path (the first
     // of equal ones) scores below `bound` becomes the best so far: `bound` and `best` follow it.
-    void Score(const LookAhead<V>& next, float& bound, Search*& best) const {
+    void Score(const LookAhead<V>& next, float& bound, Best<V>& best) const {
         V scores = error - V::Splat(kFirstError);
         if (next.target != nullptr) {
             scores = scores + V::Splat(kLookAheadWeight) * GreedyError(next, s1, s2);
@@ -466,10 +472,8 @@ struct Beams {
             int path = 0;
             for (int r = 1; r < 4; ++r) path = own[r] < own[path] ? r : path;
             if (!(own[path] < bound)) continue;
-            out[g]->path = path;
-            out[g]->score = own[path];
             bound = own[path];
-            best = out[g];
+            best = {this, g, path};
         }
     }
 };
@@ -481,41 +485,35 @@ struct Beams {
 template <typename V>
 void SearchCandidates(const SearchTask& task, SearchChoice& choice) {
     constexpr int kBeams = kSideBySide / V::kGroups;
+    constexpr int kRounds = (kPairsSearched + kSideBySide - 1) / kSideBySide;
     const LookAhead<V> next(task);
-    Search searches[kSideBySide + 2];  // the best so far, the candidates', and one for no one
-    Search* best = &searches[0];
+    // Every round's beams stay, so that the best path can be followed back at the end.
+    Beams<V> beams[kRounds][kBeams];
+    Best<V> best;
     float bound = HUGE_VALF;
-    for (int first = 0; first < task.pairs; first += kSideBySide) {
+    for (int round = 0; round * kSideBySide < task.pairs; ++round) {
+        const int first = round * kSideBySide;
         const int count = task.pairs - first < kSideBySide ? task.pairs - first : kSideBySide;
-        Search* free[kSideBySide + 1];
-        int taken = 0;
-        for (Search& search : searches) {
-            if (&search != best && taken < kSideBySide + 1) free[taken++] = &search;
-        }
-        Beams<V> beams[kBeams];
         for (int b = 0; b < kBeams; ++b) {
             const int from = b * V::kGroups;
             const int own = count - from < V::kGroups ? count - from : V::kGroups;
-            Search* const* into = own > 0 ? free + from : free + kSideBySide;
-            beams[b].Start(task, first + (own > 0 ? from : 0), own > 0 ? own : 1, bound, into);
-            if (own <= 0) beams[b].running[0] = false;
+            beams[round][b].Start(task, own > 0 ? first + from : first, own > 0 ? own : 0, bound);
         }
         for (std::size_t i = 0; i < kSamplesPerBlock; ++i) {
             bool any = false;
-            for (Beams<V>& beam : beams) any = (beam.Running() && beam.Step(task.target, i)) || any;
+            for (Beams<V>& beam : beams[round]) {
+                any = (beam.Running() && beam.Step(task.target, i)) || any;
+            }
             if (!any) break;
         }
-        for (const Beams<V>& beam : beams) {
+        for (const Beams<V>& beam : beams[round]) {
             if (beam.Running()) beam.Score(next, bound, best);
         }
     }
-    for (int i = kSamplesPerBlock - 1, path = best->path; i >= 0; --i) {
-        const int c = best->child[i][path];
-        choice.nibbles[i] = static_cast<std::int8_t>(best->nibble[i][c]);
-        path = c & (kWidth - 1);
-    }
-    choice.predictor = best->predictor;
-    choice.shift = best->shift;
+    if (best.beams == nullptr) best.beams = &beams[0][0];  // no score is finite: cannot happen
+    best.beams->Nibbles(best.group, best.path, choice.nibbles);
+    choice.predictor = best.beams->predictors[best.group];
+    choice.shift = best.beams->shifts[best.group];
 }
 
 }  // namespace

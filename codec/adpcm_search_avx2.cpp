@@ -28,9 +28,6 @@ struct Eight {
     }
 };
 inline void Store(float* p, Eight a) { _mm256_storeu_ps(p, a.v); }
-inline void StoreGroup(float* p, Eight a, int group) {
-    _mm_storeu_ps(p, group == 0 ? _mm256_castps256_ps128(a.v) : _mm256_extractf128_ps(a.v, 1));
-}
 inline Eight operator+(Eight a, Eight b) { return {_mm256_add_ps(a.v, b.v)}; }
 inline Eight operator-(Eight a, Eight b) { return {_mm256_sub_ps(a.v, b.v)}; }
 inline Eight operator*(Eight a, Eight b) { return {_mm256_mul_ps(a.v, b.v)}; }
