@@ -16,16 +16,19 @@
 // comes back as its own blocks. Every other block takes the predictor (0-4) and shift (0-12) that
 // give the least score among those worth trying (the candidates): for every predictor, the
 // residual of the block predicted from the input itself estimates the finest shift that fits; the
-// two most promising predictors are then searched at that shift and the next coarser one. Within a
-// block the nibbles are chosen by a small beam search (the beam): every kept path tries its two
-// nearest nibbles for the next sample, and the four paths with the least error so far go on. A
-// path's score is its error plus half the error that a greedy encoding of the next block (when
-// given) would make from where the path ends (the scoring), so a block does not leave the next one
-// a history that is hard to follow. Candidates are tried best first, and one is given up as soon
-// as none of its paths can beat the best score found. The search runs in single precision, four
-// paths to an SSE register where there are some and in plain floats elsewhere, with the same
-// operations, so it chooses the same nibbles everywhere; the block's samples and the history it
-// leaves are then worked out in the decoder's doubles.
+// two most promising predictors are searched at that shift and the next coarser one, and a fifth
+// candidate where a greedy trial encoding (every predictor at both of its shifts, from the
+// decoder's history) makes less error than each of those four; the trials also order the
+// candidates. Within a block the nibbles are chosen by a small beam search (the beam): every kept
+// path tries the two nibbles around its residual for the next sample, and the four paths with the
+// least error so far go on. A path's score is its error plus half the error that a greedy encoding
+// of the next block (when given) would make from where the path ends (the scoring), so a block
+// does not leave the next one a history that is hard to follow. Candidates are tried best first,
+// two side by side, and one is given up as soon as none of its paths can beat the best score
+// found. The search runs in single precision with the same operations in every kind of
+// arithmetic (plain floats, SSE, AVX2 with two beams to a register), so it chooses the same
+// nibbles everywhere; the block's samples and the history it leaves are then worked out in the
+// decoder's doubles.
 namespace sorvik {
 
 // What encoding one channel carries from one block to the next.
