@@ -56,6 +56,7 @@ extern char** environ;
 #endif
 
 #include "codec/adpcm.h"
+#include "codec/adpcm_encoder.h"
 #include "codec/adpcm_fast.h"
 #include "codec/convert.h"
 #include "codec/encode.h"
@@ -801,6 +802,30 @@ void PrintEncodingTable(int runs) {
     std::printf("| input | greedy MB/s | sorvik MB/s | x greedy |\n|---|---:|---:|---:|\n");
     std::printf("| mono, one thread | %.1f | %.1f | %.2f |\n", megabytes / speed.floorSeconds,
                 megabytes / speed.caseSeconds, 1.0 / speed.ratio);
+    // The same mono sound, block by block, with each kind of search arithmetic this processor
+    // runs against the greedy search (on the first minute).
+    using sorvik::adpcm_detail::Kernel;
+    const Samples minute(left.begin(), left.begin() + 60 * kRate + 28);
+    const std::size_t minuteBlocks = 60 * kRate / 28;
+    for (const Kernel kernel : {Kernel::Portable, Kernel::Sse2, Kernel::Avx2}) {
+        if (!sorvik::adpcm_detail::KernelRuns(kernel)) continue;
+        const Paired kind = MedianPaired(
+            std::max(1, runs / 2), [] {}, [&] { GreedyImage(minute); },
+            [&] {
+                sorvik::EncoderChannel channel;
+                std::uint8_t block[16];
+                for (std::size_t b = 0; b < minuteBlocks; ++b) {
+                    sorvik::adpcm_detail::EncodeAdpcmBlockWith(kernel, &minute[28 * b], 1, 0,
+                                                               channel, block, nullptr,
+                                                               &minute[28 * b + 28]);
+                }
+            });
+        const char* names[] = {"plain floats", "SSE", "AVX2"};
+        std::printf("| mono, one thread, %s search | | %.1f | %.2f |\n",
+                    names[static_cast<int>(kernel)],
+                    static_cast<double>(2 * 28 * minuteBlocks) / 1e6 / kind.caseSeconds,
+                    1.0 / kind.ratio);
+    }
     const Bytes stereo = StereoWav(left, MusicLike(longCount, 12000));
     const double stereoMegabytes = static_cast<double>(stereo.size()) / 1e6;
     const Paired threads = MedianPaired(
