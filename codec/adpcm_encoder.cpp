@@ -12,14 +12,6 @@
 
 namespace sorvik {
 namespace adpcm_detail {
-
-// The fastest kind of arithmetic that this build has and this processor runs.
-Kernel FastestEncoderKernel() {
-    if (KernelRuns(Kernel::Avx2)) return Kernel::Avx2;
-    if (KernelRuns(Kernel::Sse2)) return Kernel::Sse2;
-    return Kernel::Portable;
-}
-
 namespace {
 
 #if defined(__SSE2__)
@@ -446,7 +438,7 @@ void EncodeAdpcmBlockWith(Kernel kernel, const std::int16_t* samples, std::size_
 void EncodeAdpcmBlock(const std::int16_t* samples, std::size_t stride, std::uint8_t flag,
                       EncoderChannel& channel, std::uint8_t* block, std::int16_t* decoded,
                       const std::int16_t* next) {
-    adpcm_detail::EncodeAdpcmBlockWith(adpcm_detail::FastestEncoderKernel(), samples, stride, flag,
+    adpcm_detail::EncodeAdpcmBlockWith(adpcm_detail::FastestKernel(), samples, stride, flag,
                                        channel, block, decoded, next);
 }
 

@@ -48,10 +48,6 @@ void EncodeAdpcmBlock(const std::int16_t* samples, std::size_t stride, std::uint
 
 namespace adpcm_detail {
 
-// The fastest kind of search arithmetic that this build has and this processor runs, which
-// EncodeAdpcmBlock uses.
-Kernel FastestEncoderKernel();
-
 // EncodeAdpcmBlock with the search arithmetic of `kernel` (the portable one where it does not
 // run). Every kind gives the same blocks; this is here so that tests hold them to it.
 void EncodeAdpcmBlockWith(Kernel kernel, const std::int16_t* samples, std::size_t stride,

@@ -174,16 +174,9 @@ struct Sse2Arithmetic {
 };
 #endif
 
-using adpcm_detail::Kernel;
-
-// The fastest kind of arithmetic that this build has and this processor runs.
-Kernel FastestKernel() {
-    if (adpcm_detail::KernelRuns(Kernel::Avx2)) return Kernel::Avx2;
-    if (adpcm_detail::KernelRuns(Kernel::Sse2)) return Kernel::Sse2;
-    return Kernel::Portable;
-}
-
 }  // namespace
+
+using adpcm_detail::FastestKernel;
 
 void DecodeMonoBlocksToPcm(const std::uint8_t* data, std::size_t blockCount,
                            ChannelHistory& history, std::uint8_t* pcm) {
@@ -196,6 +189,12 @@ void DecodeStereoPairsToPcm(const std::uint8_t* data, std::size_t pairCount, Cha
 }
 
 namespace adpcm_detail {
+
+Kernel FastestKernel() {
+    if (KernelRuns(Kernel::Avx2)) return Kernel::Avx2;
+    if (KernelRuns(Kernel::Sse2)) return Kernel::Sse2;
+    return Kernel::Portable;
+}
 
 bool KernelRuns(Kernel kernel) {
     switch (kernel) {

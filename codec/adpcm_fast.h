@@ -46,6 +46,9 @@ enum class Kernel { Portable, Sse2, Avx2 };
 // Whether this build has `kernel` and this processor (and its system) can run it.
 bool KernelRuns(Kernel kernel);
 
+// The fastest kind that this build has and this processor runs: the decoder's and the encoder's.
+Kernel FastestKernel();
+
 // The two decoders above with the arithmetic of `kernel` (the portable one where `kernel` does not
 // run). They exist so that tests hold every kind of arithmetic to the same output.
 void DecodeMonoBlocksWith(Kernel kernel, const std::uint8_t* data, std::size_t blockCount,

@@ -21,11 +21,6 @@ struct Eight {
     };
     static Eight Splat(float x) { return {_mm256_set1_ps(x)}; }
     static Eight Load(const float* p) { return {_mm256_loadu_ps(p)}; }
-    static Eight Gather(const float* values, const int* offsets) {
-        return {_mm256_set_ps(values[offsets[7]], values[offsets[6]], values[offsets[5]],
-                              values[offsets[4]], values[offsets[3]], values[offsets[2]],
-                              values[offsets[1]], values[offsets[0]])};
-    }
 };
 inline void Store(float* p, Eight a) { _mm256_storeu_ps(p, a.v); }
 inline Eight operator+(Eight a, Eight b) { return {_mm256_add_ps(a.v, b.v)}; }
