@@ -282,6 +282,11 @@ TEST(CommandLine, TranscriptsStatusesAndFiles) {
         std::sort(files.begin(), files.end());
         EXPECT_EQ(scene.Files(), files) << what;
     }
+    Scene looping;  // -loop: the loop's marks in a smpl chunk after the samples
+    looping.Put("in/a.vag", looped);
+    ASSERT_EQ(looping.Run({"-loop", "in|a.vag", "out"}).exitCode, 0);
+    const Bytes wav = looping.Read("out/a.WAV"), smpl = {'s', 'm', 'p', 'l'};
+    EXPECT_NE(std::search(wav.begin(), wav.end(), smpl.begin(), smpl.end()), wav.end());
     const RunResult help = Scene().Run({"--help"});
     EXPECT_EQ(help.exitCode, 0);
     for (const char* line : {"\n  -x ", "\n  -tbgm ", "\n  -tse ", "\n  -tvoice ", "\n  -k ", "\n  -l ", "\n  -loop ", "\n  -loops N ", "\n  -r ", "\n  -y ", "\n  -q ",
@@ -396,6 +401,7 @@ TEST(CommandLine, RebuildsAnArchiveOnlyWhenEverySoundFitsAndNeverOverItself) {
     ArchiveContents contents = MakeArchiveContents();  // without banks: a short archive
     contents.seBank.entries.clear(), contents.voiceBank.entries.clear();
     WriteArchive(contents, scene.root.Path() / "in");
+    EXPECT_EQ(scene.Run({"-l", "in|SOUND.SFS"}).exitCode, 0);  // every sound described
     ASSERT_EQ(scene.Run({"in|SOUND.SFS", "out"}).exitCode, 0);
     const Bytes effect = scene.Read("out/SE_NONAME01.WAV");
     scene.Put("out/SE_NONAME01.WAV", WavOf(Stereo()));
@@ -418,6 +424,9 @@ TEST(CommandLine, RebuildsAnArchiveOnlyWhenEverySoundFitsAndNeverOverItself) {
     EXPECT_NE(edited.output.find(Transcript(
                   "\rwriting: 1 / 1\nreplaced: SE_NONAME01.WAV\n1 replaced, 59 kept\n\n")),
               std::string::npos);
+    const RunResult quiet = scene.Run({"-q", "-y", "-r", "in|SOUND.SFS", "out"});  // again
+    EXPECT_EQ(quiet.exitCode, 0);
+    EXPECT_EQ(quiet.output, "");
     const RunResult beside = scene.Run({"in|SOUND.SFS", "-r"});
     EXPECT_EQ(beside.errorOutput, Transcript(scene.Native(
                                       "sorvik: the rebuilt archive would replace {IN}SOUND.SFS: name "
