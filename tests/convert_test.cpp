@@ -248,9 +248,10 @@ TEST(DisplayNames, ControlAndBidiCharactersAreEscapedAndEverythingElseKept) {
         {"BGM01.WAV", "BGM01.WAV"}, {"C:\\My Sounds\\a~b.vag", "C:\\My Sounds\\a~b.vag"},
         {"a\x1b]0;PWNED\x07\x1b[2J.vag", "a\\x1b]0;PWNED\\x07\\x1b[2J.vag"},
         {"a\tb\nc\r", "a\\x09b\\x0ac\\x0d"}, {std::string("n\0l\x7f", 4), "n\\x00l\\x7f"},
-        // Raw C1 controls (CSI) and invalid bytes above them, a lead byte before no trail byte
+        // Raw C1 controls (CSI), also before trail bytes, and invalid bytes above them, a lead byte
+        // before no trail byte
         {"\x9b" "2J\x85", "\\x9b2J\\x85"}, {"\x83\n\x9b\xff\xe9", "\\x83\\x0a\\x9b\xff\xe9"},
-        {"\x83\\\x81\x40", "\\x83\\\\x81@"},
+        {"\x83\\\x81\x40", "\\x83\\\\x81@"}, {"\x9b\x80\x80", "\\x9b\\x80\\x80"},
         // UTF-8: C1 and bidi controls (U+00A0, U+202F and U+2029 are none), an overlong form,
         // Japanese, a cut character
         {"\xc2\x80\xc2\x9b" "2J\xc2\xa0", "\\xc2\\x80\\xc2\\x9b2J\xc2\xa0"},
@@ -260,7 +261,7 @@ TEST(DisplayNames, ControlAndBidiCharactersAreEscapedAndEverythingElseKept) {
         {"\xe2\x80\x8d\xe2\x80\x8e", "\xe2\x80\x8d\\xe2\\x80\\x8e"},  // a joiner kept, LRM not
         {"\xc0\x9b", "\xc0\\x9b"}, {"cut\xe2\x80", "cut\xe2\\x80"},
         {"\xe0\xa0\x80\xe0\x9f\xbf", "\xe0\xa0\x80\xe0\\x9f\xbf"},  // U+0800, and an overlong form
-        {"効果音_01.vag", "効果音_01.vag"},
+        {"効果音_01.vag", "効果音_01.vag"}, {"\xf0\x9f\x8e\xb5.vag", "\xf0\x9f\x8e\xb5.vag"},
     };
     for (const auto& [name, expected] : shown) EXPECT_EQ(DisplayName(name), expected) << name;
 }
