@@ -285,24 +285,17 @@ void TrialErrors(const float* target, float y1, float y2, const Estimate* estima
         step[k] = kSteps.step[shift < 0 ? 0 : shift];
         inverse[k] = kSteps.inverse[shift < 0 ? 0 : shift];
     }
+    Filter<Four> filters[kChains];
     Four s1[kChains], s2[kChains], error[kChains];
     for (int c = 0; c < kChains; ++c) {
+        filters[c].c0 = Four::Load(c0 + 4 * c), filters[c].c1 = Four::Load(c1 + 4 * c);
+        filters[c].step = Four::Load(step + 4 * c),
+        filters[c].inverse = Four::Load(inverse + 4 * c);
         s1[c] = Four::Splat(y1), s2[c] = Four::Splat(y2), error[c] = Four::Splat(0.0f);
     }
     for (std::size_t i = 0; i < kSamplesPerBlock; ++i) {
         const Four x = Four::Splat(target[i]);
-        for (int c = 0; c < kChains; ++c) {
-            const Prediction<Four> predicted =
-                Predict(Four::Load(c0 + 4 * c), Four::Load(c1 + 4 * c), s1[c], s2[c]);
-            const Four residual =
-                Min(Max(predicted.Residual(x, Four::Load(inverse + 4 * c)), Four::Splat(-8.0f)),
-                    Four::Splat(7.0f));
-            const Four value = predicted.Estimate(Nearest(residual) * Four::Load(step + 4 * c));
-            const Four miss = Narrow(value) - x;
-            error[c] = error[c] + miss * miss;
-            s2[c] = s1[c];
-            s1[c] = value;
-        }
+        for (int c = 0; c < kChains; ++c) GreedySample(filters[c], x, s1[c], s2[c], error[c]);
     }
     alignas(16) float all[4 * kChains];
     for (int c = 0; c < kChains; ++c) Store(all + 4 * c, error[c]);

@@ -303,6 +303,20 @@ struct LookAhead {
     }
 };
 
+// One sample of a greedy encoding (the nearest nibble), lane by lane: the squared error it makes
+// is added to `error`, and the history moves on.
+template <typename V>
+inline void GreedySample(const Filter<V>& filter, V x, V& s1, V& s2, V& error) {
+    const Prediction<V> predicted = Predict(filter.c0, filter.c1, s1, s2);
+    const V residual =
+        Min(Max(predicted.Residual(x, filter.inverse), V::Splat(-8.0f)), V::Splat(7.0f));
+    const V value = predicted.Estimate(Nearest(residual) * filter.step);
+    const V miss = Narrow(value) - x;
+    error = error + miss * miss;
+    s2 = s1;
+    s1 = value;
+}
+
 // The paths' squared error over the next block, each predicting greedily (the nearest nibble)
 // from its own history with the best of the look-ahead's filters. The filters run side by side,
 // as chains independent of each other, so that their latencies overlap.
@@ -314,17 +328,8 @@ V GreedyError(const LookAhead<V>& next, V s1In, V s2In) {
     }
     for (std::size_t i = 0; i < kSamplesPerBlock; ++i) {
         const V x = V::Splat(next.target[i]);
-        for (int c = 0; c < next.pairs; ++c) {
-            const Filter<V>& filter = next.filters[c];
-            const Prediction<V> predicted = Predict(filter.c0, filter.c1, s1[c], s2[c]);
-            const V residual =
-                Min(Max(predicted.Residual(x, filter.inverse), V::Splat(-8.0f)), V::Splat(7.0f));
-            const V value = predicted.Estimate(Nearest(residual) * filter.step);
-            const V miss = Narrow(value) - x;
-            error[c] = error[c] + miss * miss;
-            s2[c] = s1[c];
-            s1[c] = value;
-        }
+        for (int c = 0; c < next.pairs; ++c)
+            GreedySample(next.filters[c], x, s1[c], s2[c], error[c]);
     }
     V best = error[0];
     for (int c = 1; c < next.pairs; ++c) best = Min(best, error[c]);
