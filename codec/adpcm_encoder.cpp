@@ -81,6 +81,17 @@ constexpr int kEstimatedPredictors = 2;
 static_assert(2 * kEstimatedPredictors + 1 <= kPairsSearched, "room for the candidates");
 constexpr float kFitReach = 10.0f;
 
+// What the input itself says about one predictor for the block: its residual predicted from
+// the input (from `y1` and `y2` for the first two samples), the finest shift at which that fits
+// the nibbles, and its energy.
+struct Estimate {
+    int predictor;
+    int shift;
+    bool fits;  // false when even the coarsest shift is too fine
+    float energy;
+    float peak;  // the largest residual, in units
+};
+
 // A block that makes `target` exactly from the decoder's history `start`, when there is one: the
 // first predictor (0 to 4) and, for it, the coarsest shift that does. A sound decoded from blocks
 // so found gives the same blocks back (where the shifts are equal, the values are too, so the
@@ -145,13 +156,13 @@ unsigned ShiftsWithinReach(double first) {
     return shifts;
 }
 
-// `peaks`: each predictor's largest residual predicted from the input (see Estimate). A block
+// `estimates`: what the input says of each predictor, here its peak, the largest residual. A block
 // made exactly has every residual from the decoder's history within -8.5 to 7.5 steps (a value
 // makes a sample x from x - 1.5 to x + 0.5); the input's samples are that history narrowed, at
 // most 1.5 off, which moves a prediction by at most 1.5 * (122 + 60) / 64 < 4.3. So no shift
 // whose eight steps and seven units fall short of the peak can make the block; unless a sample
 // is at full scale, where the decoder's value may be any distance beyond it.
-bool FindExactBlock(const double* target, const ChannelHistory& start, const float* peaks,
+bool FindExactBlock(const double* target, const ChannelHistory& start, const Estimate* estimates,
                     Exact& out) {
     auto atFullScale = [](double x) { return x == 32767.0 || x == -32768.0; };
     const bool saturated = atFullScale(target[0]);
@@ -164,7 +175,7 @@ bool FindExactBlock(const double* target, const ChannelHistory& start, const flo
         const unsigned shifts = saturated ? (1u << (kMaxShift + 1)) - 1 : ShiftsWithinReach(first);
         for (int shift = 0; shifts != 0 && shift <= kMaxShift; ++shift) {
             if ((shifts >> shift & 1) == 0) continue;
-            if (!clipped && peaks[predictor] > 8.0f * kSteps.step[shift] + 7.0f) break;
+            if (!clipped && estimates[predictor].peak > 8.0f * kSteps.step[shift] + 7.0f) break;
             const double step = static_cast<double>(1 << (kMaxShift - shift));
             ExactFollower follower{target,
                                    kCoefficients[predictor][0],
@@ -182,17 +193,6 @@ bool FindExactBlock(const double* target, const ChannelHistory& start, const flo
     }
     return false;
 }
-
-// What the input itself says about one predictor for the block: its residual predicted from
-// the input (from `y1` and `y2` for the first two samples), the finest shift at which that fits
-// the nibbles, and its energy.
-struct Estimate {
-    int predictor;
-    int shift;
-    bool fits;  // false when even the coarsest shift is too fine
-    float energy;
-    float peak;  // the largest residual, in units
-};
 
 // The estimates of all five predictors, side by side: predictors 0-3 in one register, 4 in
 // another.
@@ -382,9 +382,7 @@ void EncodeAdpcmBlockWith(Kernel kernel, const std::int16_t* samples, std::size_
     const float y1 = static_cast<float>(history.s1), y2 = static_cast<float>(history.s2);
     Estimate estimates[kPredictorCount];
     EstimatePredictors(samplesSearched, y1, y2, estimates);
-    float peaks[kPredictorCount];
-    for (int p = 0; p < kPredictorCount; ++p) peaks[p] = estimates[p].peak;
-    if (FindExactBlock(target, history, peaks, exact)) {
+    if (FindExactBlock(target, history, estimates, exact)) {
         predictor = exact.predictor;
         shift = exact.shift;
     } else {
