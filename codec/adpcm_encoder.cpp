@@ -35,6 +35,7 @@ inline SseFour operator-(SseFour a, SseFour b) { return {_mm_sub_ps(a.v, b.v)}; 
 inline SseFour operator*(SseFour a, SseFour b) { return {_mm_mul_ps(a.v, b.v)}; }
 inline SseFour Max(SseFour a, SseFour b) { return {_mm_max_ps(a.v, b.v)}; }
 inline SseFour Min(SseFour a, SseFour b) { return {_mm_min_ps(a.v, b.v)}; }
+inline SseFour Abs(SseFour a) { return {_mm_andnot_ps(_mm_set1_ps(-0.0f), a.v)}; }
 inline SseFour Truncate(SseFour a) { return {_mm_cvtepi32_ps(_mm_cvttps_epi32(a.v))}; }
 inline SseFour::Mask GreaterOrEqual(SseFour a, SseFour b) { return {_mm_cmpge_ps(a.v, b.v)}; }
 inline SseFour Pick(SseFour::Mask m, SseFour a, SseFour b) {
@@ -291,7 +292,8 @@ void TrialErrors(const float* target, float y1, float y2, const Estimate* estima
         filters[c].c0 = Four::Load(c0 + 4 * c), filters[c].c1 = Four::Load(c1 + 4 * c);
         filters[c].step = Four::Load(step + 4 * c),
         filters[c].inverse = Four::Load(inverse + 4 * c);
-        s1[c] = Four::Splat(y1), s2[c] = Four::Splat(y2), error[c] = Four::Splat(0.0f);
+        s1[c] = Four::Splat(y1) * filters[c].inverse, s2[c] = Four::Splat(y2) * filters[c].inverse;
+        error[c] = Four::Splat(0.0f);
     }
     for (std::size_t i = 0; i < kSamplesPerBlock; ++i) {
         const Four x = Four::Splat(target[i]);

@@ -139,6 +139,9 @@ inline PlainFour Max(PlainFour a, PlainFour b) {  // a > b ? a : b, as the proce
 inline PlainFour Min(PlainFour a, PlainFour b) {  // a < b ? a : b
     return PlainFour::Lanes(a, b, [](float x, float y) { return x < y ? x : y; });
 }
+inline PlainFour Abs(PlainFour a) {
+    return PlainFour::Lanes(a, a, [](float x, float) { return std::fabs(x); });
+}
 // The integer part, for values within the range of a 32-bit integer.
 inline PlainFour Truncate(PlainFour a) {
     return PlainFour::Lanes(a, a,
@@ -261,29 +264,35 @@ inline V LeastFour(V a, V b) {
     return Min(SortAscending(a), Shuffle<3, 2, 1, 0>(SortAscending(b)));
 }
 
-// What decoding with a predictor and shift needs, each group of lanes with its own.
+// What decoding with a predictor and shift needs, each group of lanes with its own; and, for
+// finding the nibbles around a residual in units: half a step, the bounds of a residual less half
+// a step (-8.5 and 6.5 steps), and the number that rounds to a multiple of the step (see
+// Nearest).
 template <typename V>
 struct Filter {
     V c0, c1, step, inverse;
-    V c0Steps, c1Steps;  // c0 and c1 in steps (times inverse)
+    V halfStep, lowest, highest, magic;
 };
 
 template <typename V>
 Filter<V> FilterOf(const int* predictors, const int* shifts) {
     constexpr int kLanes = 4 * V::kGroups;
-    float c0[kLanes], c1[kLanes], step[kLanes], inverse[kLanes], c0Steps[kLanes], c1Steps[kLanes];
+    float c0[kLanes], c1[kLanes], step[kLanes], inverse[kLanes];
+    float halfStep[kLanes], lowest[kLanes], highest[kLanes], magic[kLanes];
     for (int lane = 0; lane < kLanes; ++lane) {
         const int predictor = predictors[lane / 4];
-        // All exact: multiples of 1/64, and powers of two.
+        // All exact: multiples of 1/64, and powers of two times numbers of few bits.
         c0[lane] = static_cast<float>(kCoefficients[predictor][0]);
         c1[lane] = static_cast<float>(kCoefficients[predictor][1]);
         step[lane] = kSteps.step[shifts[lane / 4]];
         inverse[lane] = kSteps.inverse[shifts[lane / 4]];
-        c0Steps[lane] = c0[lane] * inverse[lane];
-        c1Steps[lane] = c1[lane] * inverse[lane];
+        halfStep[lane] = 0.5f * step[lane];
+        lowest[lane] = -8.5f * step[lane];
+        highest[lane] = 6.5f * step[lane];
+        magic[lane] = 12582912.0f * step[lane];
     }
-    return {V::Load(c0),      V::Load(c1),      V::Load(step),
-            V::Load(inverse), V::Load(c0Steps), V::Load(c1Steps)};
+    return {V::Load(c0),       V::Load(c1),     V::Load(step),    V::Load(inverse),
+            V::Load(halfStep), V::Load(lowest), V::Load(highest), V::Load(magic)};
 }
 
 // The next block, when there is one: its samples and the candidates that estimate what it will
@@ -303,18 +312,19 @@ struct LookAhead {
     }
 };
 
-// One sample of a greedy encoding (the nearest nibble), lane by lane: the squared error it makes
-// is added to `error`, and the history moves on.
+// One sample of a greedy encoding (the nearest nibble), lane by lane, with the history kept in
+// steps (`u1` and `u2`, the values times the inverse step): every product and sum is the one in
+// units scaled by a power of two, so exactly the same, by a shorter chain of operations. The
+// squared error it makes is added to `error`, and the history moves on.
 template <typename V>
-inline void GreedySample(const Filter<V>& filter, V x, V& s1, V& s2, V& error) {
-    const Prediction<V> predicted = Predict(filter.c0, filter.c1, s1, s2);
-    const V residual =
-        Min(Max(predicted.Residual(x, filter.inverse), V::Splat(-8.0f)), V::Splat(7.0f));
-    const V value = predicted.Estimate(Nearest(residual) * filter.step);
-    const V miss = Narrow(value) - x;
+inline void GreedySample(const Filter<V>& filter, V x, V& u1, V& u2, V& error) {
+    const V predicted = Predict(filter.c0, filter.c1, u1, u2).Sum();
+    const V residual = Min(Max(x * filter.inverse - predicted, V::Splat(-8.0f)), V::Splat(7.0f));
+    const V value = Nearest(residual) + predicted;
+    const V miss = Narrow(value * filter.step) - x;
     error = error + miss * miss;
-    s2 = s1;
-    s1 = value;
+    u2 = u1;
+    u1 = value;
 }
 
 // The paths' squared error over the next block, each predicting greedily (the nearest nibble)
@@ -322,14 +332,15 @@ inline void GreedySample(const Filter<V>& filter, V x, V& s1, V& s2, V& error) {
 // as chains independent of each other, so that their latencies overlap.
 template <typename V>
 V GreedyError(const LookAhead<V>& next, V s1In, V s2In) {
-    V s1[kPairsSearched], s2[kPairsSearched], error[kPairsSearched];
-    for (int c = 0; c < kPairsSearched; ++c) {
-        s1[c] = s1In, s2[c] = s2In, error[c] = V::Splat(0.0f);
+    V u1[kPairsSearched], u2[kPairsSearched], error[kPairsSearched];
+    for (int c = 0; c < next.pairs; ++c) {
+        u1[c] = s1In * next.filters[c].inverse, u2[c] = s2In * next.filters[c].inverse;
+        error[c] = V::Splat(0.0f);
     }
     for (std::size_t i = 0; i < kSamplesPerBlock; ++i) {
         const V x = V::Splat(next.target[i]);
         for (int c = 0; c < next.pairs; ++c)
-            GreedySample(next.filters[c], x, s1[c], s2[c], error[c]);
+            GreedySample(next.filters[c], x, u1[c], u2[c], error[c]);
     }
     V best = error[0];
     for (int c = 1; c < next.pairs; ++c) best = Min(best, error[c]);
@@ -338,6 +349,13 @@ V GreedyError(const LookAhead<V>& next, V s1In, V s2In) {
 
 template <typename V>
 struct Beams;
+
+// The state of a beam's paths: each one's last two values and its squared error so far. Kept
+// apart from the beam, in a variable of the search's own, so that it can stay in registers.
+template <typename V>
+struct Paths {
+    V s1, s2, error;
+};
 
 // The best path found so far: its candidate and where its beam recorded it.
 template <typename V>
@@ -358,7 +376,7 @@ struct Beams {
     static constexpr int kGroups = V::kGroups;
     static constexpr int kLanes = 4 * kGroups;
     Filter<V> filter;
-    V s1, s2, error, cap;
+    V cap;
     float giveUp[kGroups];
     bool running[kGroups];
     int predictors[kGroups], shifts[kGroups];
@@ -370,7 +388,7 @@ struct Beams {
 
     // Candidates `first` to `first + count - 1` of the task (count 0 to kGroups); a group without
     // a candidate repeats the first one and does not run.
-    void Start(const SearchTask& task, int first, int count, float bound) {
+    Paths<V> Start(const SearchTask& task, int first, int count, float bound) {
         float s1s[kLanes] = {}, s2s[kLanes] = {}, errors[kLanes], caps[kLanes];
         for (int g = 0; g < kGroups; ++g) {
             const int candidate = first + (g < count ? g : 0);
@@ -384,14 +402,13 @@ struct Beams {
             // a step, and the rounding) or than the largest error already made.
             double allowed = 0.5 * static_cast<double>(1 << (kMaxShift - shifts[g])) + 1.0;
             allowed = allowed > task.largestMiss ? allowed : task.largestMiss;
-            for (int r = 0; r < 4; ++r) {
-                caps[4 * g + r] = static_cast<float>((allowed + 0.5) * (allowed + 0.5));
-            }
+            for (int r = 0; r < 4; ++r) caps[4 * g + r] = static_cast<float>(allowed + 0.5);
             giveUp[g] = bound + kFirstError;
             running[g] = g < count;
         }
         filter = FilterOf<V>(predictors, shifts);
-        s1 = V::Load(s1s), s2 = V::Load(s2s), error = V::Load(errors), cap = V::Load(caps);
+        cap = V::Load(caps);
+        return {V::Load(s1s), V::Load(s2s), V::Load(errors)};
     }
 
     bool Running() const {
@@ -401,41 +418,38 @@ struct Beams {
     }
 
     // Sample i; false when every beam has given up.
-    bool Step(const float* target, std::size_t i) {
+    bool Step(Paths<V>& paths, const float* target, std::size_t i) {
+        const V s1 = paths.s1, s2 = paths.s2, error = paths.error;
         const V x = V::Splat(target[i]);
         const V half = V::Splat(0.5f);
-        // The residual less half a step, in steps, from the prediction in steps (every product
-        // and sum the one in units, scaled by a power of two): a shorter chain of operations.
+        // The residual less half a step, and the multiple of the step nearest to it, in units:
+        // each the same, scaled by a power of two, as in steps, by a shorter chain.
         const V sum = Predict(filter.c0, filter.c1, s1, s2).Sum();
-        const V below = Min(
-            Max((x * filter.inverse - half) - Predict(filter.c0Steps, filter.c1Steps, s1, s2).Sum(),
-                V::Splat(-8.5f)),
-            V::Splat(6.5f));
+        const V below = Min(Max((x - filter.halfStep) - sum, filter.lowest), filter.highest);
+        const V scaled = (below + filter.magic) - filter.magic;
         // The two nibbles around the residual: base and base + 1 (6 and 7 at the top). (When the
         // residual is an odd whole number, base is one below it; it is still the nearer one.)
-        const V base = Nearest(below);
-        const auto up = GreaterOrEqual(below, base);  // base + 1 is nearer
-        const V scaled = base * filter.step;
+        const auto up = GreaterOrEqual(below, scaled);  // base + 1 is nearer
+        const V base = scaled * filter.inverse;
         const V lower = scaled + sum;
         const V upper = (scaled + filter.step) + sum;
         // What the decoder makes of them: the half it adds before it truncates is added to the
         // sum beforehand.
         const V lowerMiss = Truncated(scaled + (sum + half)) - x;
         const V upperMiss = Truncated((scaled + filter.step) + (sum + half)) - x;
-        const V lowerError = lowerMiss * lowerMiss;
-        const V upperError = upperMiss * upperMiss;
-        const V nearError = Pick(up, upperError, lowerError);
-        const V farError = Pick(up, lowerError, upperError);
-        const V nearTotal = error + nearError;
-        const V farTotal = error + farError +
-                           Pick(GreaterOrEqual(farError, cap), V::Splat(kNoPath), V::Splat(0.0f));
+        const V nearMiss = Pick(up, upperMiss, lowerMiss);
+        const V farMiss = Pick(up, lowerMiss, upperMiss);
+        const V nearTotal = error + nearMiss * nearMiss;
+        // A farther child that misses by the cap or more ends its path.
+        const V farTotal = error + Pick(GreaterOrEqual(Abs(farMiss), cap), V::Splat(kNoPath),
+                                        farMiss * farMiss);
         const V nearNibble = Pick(up, base + V::Splat(1.0f), base);
         const V farNibble = Pick(up, base, base + V::Splat(1.0f));
         const V keys = LeastFour(Keyed(nearTotal, 0), Keyed(farTotal, kWidth));
         const auto picks = PicksOf(keys);
-        error = Chosen(picks, nearTotal, farTotal);
-        s2 = Parents(picks, s1);
-        s1 = Chosen(picks, Pick(up, upper, lower), Pick(up, lower, upper));
+        paths.error = Chosen(picks, nearTotal, farTotal);
+        paths.s2 = Parents(picks, s1);
+        paths.s1 = Chosen(picks, Pick(up, upper, lower), Pick(up, lower, upper));
         Store(kept[i], keys);
         Store(nearNibbles[i], nearNibble), Store(farNibbles[i], farNibble);
         alignas(32) float least[kLanes];
@@ -464,10 +478,11 @@ struct Beams {
     // Scoring, beam by beam in order: a path's score is its error plus kLookAheadWeight times
     // its greedy error over the next block, when there is one. A beam whose best path (the first
     // of equal ones) scores below `bound` becomes the best so far: `bound` and `best` follow it.
-    void Score(const LookAhead<V>& next, float& bound, Best<V>& best) const {
-        V scores = error - V::Splat(kFirstError);
+    void Score(const Paths<V>& paths, const LookAhead<V>& next, float& bound,
+               Best<V>& best) const {
+        V scores = paths.error - V::Splat(kFirstError);
         if (next.target != nullptr) {
-            scores = scores + V::Splat(kLookAheadWeight) * GreedyError(next, s1, s2);
+            scores = scores + V::Splat(kLookAheadWeight) * GreedyError(next, paths.s1, paths.s2);
         }
         alignas(32) float score[kLanes];
         Store(score, scores);
@@ -499,20 +514,23 @@ void SearchCandidates(const SearchTask& task, SearchChoice& choice) {
     for (int round = 0; round * kSideBySide < task.pairs; ++round) {
         const int first = round * kSideBySide;
         const int count = task.pairs - first < kSideBySide ? task.pairs - first : kSideBySide;
+        Paths<V> paths[kBeams];
         for (int b = 0; b < kBeams; ++b) {
             const int from = b * V::kGroups;
             const int own = count - from < V::kGroups ? count - from : V::kGroups;
-            beams[round][b].Start(task, own > 0 ? first + from : first, own > 0 ? own : 0, bound);
+            paths[b] = beams[round][b].Start(task, own > 0 ? first + from : first,
+                                             own > 0 ? own : 0, bound);
         }
         for (std::size_t i = 0; i < kSamplesPerBlock; ++i) {
             bool any = false;
-            for (Beams<V>& beam : beams[round]) {
-                any = (beam.Running() && beam.Step(task.target, i)) || any;
+            for (int b = 0; b < kBeams; ++b) {
+                Beams<V>& beam = beams[round][b];
+                any = (beam.Running() && beam.Step(paths[b], task.target, i)) || any;
             }
             if (!any) break;
         }
-        for (const Beams<V>& beam : beams[round]) {
-            if (beam.Running()) beam.Score(next, bound, best);
+        for (int b = 0; b < kBeams; ++b) {
+            if (beams[round][b].Running()) beams[round][b].Score(paths[b], next, bound, best);
         }
     }
     if (best.beams == nullptr) best.beams = &beams[0][0];  // no score is finite: cannot happen

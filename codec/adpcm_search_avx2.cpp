@@ -28,6 +28,9 @@ inline Eight operator-(Eight a, Eight b) { return {_mm256_sub_ps(a.v, b.v)}; }
 inline Eight operator*(Eight a, Eight b) { return {_mm256_mul_ps(a.v, b.v)}; }
 inline Eight Max(Eight a, Eight b) { return {_mm256_max_ps(a.v, b.v)}; }
 inline Eight Min(Eight a, Eight b) { return {_mm256_min_ps(a.v, b.v)}; }
+inline Eight Abs(Eight a) {  // the sign bit cleared
+    return {_mm256_andnot_ps(_mm256_set1_ps(-0.0f), a.v)};
+}
 inline Eight Truncate(Eight a) {  // the same as converting to integers and back
     return {_mm256_round_ps(a.v, _MM_FROUND_TO_ZERO | _MM_FROUND_NO_EXC)};
 }
@@ -49,24 +52,23 @@ inline Eight Keyed(Eight a, int first) {
                                            first + 2, first + 1, first);
     return {_mm256_castsi256_ps(_mm256_or_si256(bits, index))};
 }
-// The children that go on: their lanes in the rows of children, as 32-bit integers, and which
-// row (the sign of `far`).
+// The children that go on: the keys, whose two lowest bits are each one's lane in its group of
+// four, which is all that AVX's in-lane permutes read; and which row (the key's third bit, moved
+// into the sign).
 struct EightPicks {
     __m256i lane;
     __m256 far;
 };
 inline EightPicks PicksOf(Eight kept) {
     const __m256i bits = _mm256_castps_si256(kept.v);
-    const __m256i group = _mm256_set_epi32(4, 4, 4, 4, 0, 0, 0, 0);
-    return {_mm256_or_si256(_mm256_and_si256(bits, _mm256_set1_epi32(3)), group),
-            _mm256_castsi256_ps(_mm256_slli_epi32(bits, 29))};  // bit 2 into the sign
+    return {bits, _mm256_castsi256_ps(_mm256_slli_epi32(bits, 29))};
 }
 inline Eight Chosen(const EightPicks& picks, Eight nearRow, Eight farRow) {
-    return {_mm256_blendv_ps(_mm256_permutevar8x32_ps(nearRow.v, picks.lane),
-                             _mm256_permutevar8x32_ps(farRow.v, picks.lane), picks.far)};
+    return {_mm256_blendv_ps(_mm256_permutevar_ps(nearRow.v, picks.lane),
+                             _mm256_permutevar_ps(farRow.v, picks.lane), picks.far)};
 }
 inline Eight Parents(const EightPicks& picks, Eight row) {
-    return {_mm256_permutevar8x32_ps(row.v, picks.lane)};
+    return {_mm256_permutevar_ps(row.v, picks.lane)};
 }
 inline void IndexesOf(Eight key, int* out) {
     const __m256i bits = _mm256_and_si256(_mm256_castps_si256(key.v), _mm256_set1_epi32(7));
