@@ -133,28 +133,26 @@ struct ExactFollower {
 };
 
 // The shifts (bit k: shift k) worth following for a block whose first sample leaves `first` to
-// its nibble: those with a multiple of the step, -8 to 7 steps, within two units of it (a value
-// makes a sample x from x - 1.5 to x + 0.5, as the decoder rounds half up and then truncates
-// toward zero). All thirteen side by side, in floats, within two and a half units: never fewer
-// than the doubles' test would pass, and following a shift is exact anyway.
+// its nibble: those whose step has a multiple from 1.5 units below it to 0.5 above (a value makes
+// a sample x from x - 1.5 to x + 0.5, as the decoder rounds half up and then truncates toward
+// zero), with a tenth of a unit to spare for the rounding of the sums. Steps are powers of two,
+// so these are the steps that divide one of the whole numbers in that window: never fewer than
+// can make the sample, and following a shift is exact anyway.
 unsigned ShiftsWithinReach(double first) {
-    const Four reach = Four::Splat(2.5f), low = Four::Splat(-8.0f), high = Four::Splat(7.0f);
-    const Four residual = Four::Splat(static_cast<float>(first));
-    alignas(16) float within[16];
-    for (int q = 0; q < 4; ++q) {
-        const Four step = Four::Load(kSteps.step + 4 * q);
-        const Four nearest =
-            Min(Max(Nearest(residual * Four::Load(kSteps.inverse + 4 * q)), low), high);
-        const Four miss = nearest * step - residual;
-        const Four size = Max(miss, Four::Splat(0.0f) - miss);
-        Store(within + 4 * q,
-              Pick(GreaterOrEqual(reach, size), Four::Splat(1.0f), Four::Splat(0.0f)));
+    constexpr unsigned kAll = (1u << (kMaxShift + 1)) - 1;
+    if (!(std::fabs(first) < 1e9)) return kAll;
+    const auto low = static_cast<long long>(std::ceil(first - 1.6));
+    const auto high = static_cast<long long>(std::floor(first + 0.6));
+    int finest = 0;  // the largest power of two (as its exponent) dividing one of them
+    for (long long n = low; n <= high; ++n) {
+        int zeros = 0;
+        for (unsigned long long bits = static_cast<unsigned long long>(n);
+             zeros < kMaxShift && (bits & 1) == 0; bits >>= 1) {
+            ++zeros;
+        }
+        finest = zeros > finest ? zeros : finest;
     }
-    unsigned shifts = 0;
-    for (int shift = 0; shift <= kMaxShift; ++shift) {
-        shifts |= within[shift] != 0.0f ? 1u << shift : 0u;
-    }
-    return shifts;
+    return kAll & ~((1u << (kMaxShift - finest)) - 1);
 }
 
 // `estimates`: what the input says of each predictor, here its peak, the largest residual. A block
