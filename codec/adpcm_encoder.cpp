@@ -103,6 +103,16 @@ struct Exact {
     std::int8_t nibbles[kSamplesPerBlock];
 };
 
+// The whole number nearest to `residual` (half up) within the nibbles' -8 to 7: the residual is
+// first brought within reach of them, then rounded by conversion, which truncates toward zero.
+double NearestNibble(double residual) {
+    const double bounded = residual < -8.5 ? -8.5 : (residual > 7.5 ? 7.5 : residual);
+    const double biased = bounded + 0.5;
+    const auto truncated = static_cast<double>(static_cast<int>(biased));
+    const double nearest = truncated > biased ? truncated - 1.0 : truncated;
+    return nearest < -8.0 ? -8.0 : (nearest > 7.0 ? 7.0 : nearest);
+}
+
 // Follows the target sample by sample from `i`, with the nibbles that make each sample exactly.
 // Only a saturated sample (32767 or -32768) can be made by more than one nibble; those are tried
 // nearest first, within `budget` steps in all.
@@ -117,8 +127,7 @@ struct ExactFollower {
         if (--budget < 0) return false;
         const double x = target[i];
         const Prediction<double> predicted = Predict(c0, c1, s1, s2);
-        double nearest = std::floor(predicted.Residual(x, inverse) + 0.5);
-        nearest = nearest < -8.0 ? -8.0 : (nearest > 7.0 ? 7.0 : nearest);
+        const double nearest = NearestNibble(predicted.Residual(x, inverse));
         const bool saturated = x == 32767.0 || x == -32768.0;
         for (int k = 0; k < (saturated ? 32 : 3); ++k) {
             const double n = nearest + (k % 2 == 0 ? k / 2 : -(k + 1) / 2);
@@ -132,27 +141,35 @@ struct ExactFollower {
     }
 };
 
-// The shifts (bit k: shift k) worth following for a block whose first sample leaves `first` to
-// its nibble: those whose step has a multiple from 1.5 units below it to 0.5 above (a value makes
-// a sample x from x - 1.5 to x + 0.5, as the decoder rounds half up and then truncates toward
-// zero), with a tenth of a unit to spare for the rounding of the sums. Steps are powers of two,
-// so these are the steps that divide one of the whole numbers in that window: never fewer than
-// can make the sample, and following a shift is exact anyway.
-unsigned ShiftsWithinReach(double first) {
-    constexpr unsigned kAll = (1u << (kMaxShift + 1)) - 1;
-    if (!(std::fabs(first) < 1e9)) return kAll;
-    const auto low = static_cast<long long>(std::ceil(first - 1.6));
-    const auto high = static_cast<long long>(std::floor(first + 0.6));
-    int finest = 0;  // the largest power of two (as its exponent) dividing one of them
-    for (long long n = low; n <= high; ++n) {
-        int zeros = 0;
-        for (unsigned long long bits = static_cast<unsigned long long>(n);
-             zeros < kMaxShift && (bits & 1) == 0; bits >>= 1) {
-            ++zeros;
-        }
-        finest = zeros > finest ? zeros : finest;
-    }
-    return kAll & ~((1u << (kMaxShift - finest)) - 1);
+// The place of the highest bit set in `bits` (not 0), read from the exponent of its conversion
+// to double, which is exact.
+int HighestBit(unsigned bits) {
+    const double converted = bits;
+    std::uint64_t representation;
+    std::memcpy(&representation, &converted, sizeof representation);
+    return static_cast<int>(representation >> 52) - 1023;
+}
+
+// The coarsest shift worth following for a block whose first sample leaves `first` to its
+// nibble: a shift can make the sample only if its step has a multiple from 1.5 units below
+// `first` to 0.5 above (a value makes a sample x from x - 1.5 to x + 0.5, as the decoder rounds
+// half up and then truncates toward zero); a tenth of a unit is spared for the rounding of the
+// sums. Steps are powers of two, so those are the steps that divide one of the whole numbers in
+// that window, and every finer step does too. Never a shift that could make the sample is left
+// out, and following a shift is exact anyway.
+int CoarsestWithinReach(double first) {
+    if (!(std::fabs(first) < 1e9)) return 0;
+    // The whole numbers from low to high (rounded by conversion, which truncates, and a
+    // correction where that went up or down).
+    const double below = first - 1.6, above = first + 0.6;
+    auto low = static_cast<long long>(below), high = static_cast<long long>(above);
+    low += static_cast<double>(low) < below ? 1 : 0;
+    high -= static_cast<double>(high) > above ? 1 : 0;
+    // Of those, the one with the most trailing zeros has them up to the highest bit in which
+    // low - 1 and high differ.
+    const auto differ = static_cast<unsigned long long>((low - 1) ^ high);
+    if (differ >> kMaxShift != 0) return 0;
+    return kMaxShift - HighestBit(static_cast<unsigned>(differ));
 }
 
 // `estimates`: what the input says of each predictor, here its peak, the largest residual. A block
@@ -162,18 +179,13 @@ unsigned ShiftsWithinReach(double first) {
 // whose eight steps and seven units fall short of the peak can make the block; unless a sample
 // is at full scale, where the decoder's value may be any distance beyond it.
 bool FindExactBlock(const double* target, const ChannelHistory& start, const Estimate* estimates,
-                    Exact& out) {
-    auto atFullScale = [](double x) { return x == 32767.0 || x == -32768.0; };
-    const bool saturated = atFullScale(target[0]);
-    bool clipped = false;
-    for (std::size_t i = 0; i < kSamplesPerBlock; ++i) clipped = clipped || atFullScale(target[i]);
+                    bool clipped, Exact& out) {
+    const bool saturated = target[0] == 32767.0 || target[0] == -32768.0;
     for (int predictor = 0; predictor < kPredictorCount; ++predictor) {
         const double first =
             Predict(kCoefficients[predictor][0], kCoefficients[predictor][1], start.s1, start.s2)
                 .Residual(target[0], 1.0);
-        const unsigned shifts = saturated ? (1u << (kMaxShift + 1)) - 1 : ShiftsWithinReach(first);
-        for (int shift = 0; shifts != 0 && shift <= kMaxShift; ++shift) {
-            if ((shifts >> shift & 1) == 0) continue;
+        for (int shift = saturated ? 0 : CoarsestWithinReach(first); shift <= kMaxShift; ++shift) {
             if (!clipped && estimates[predictor].peak > 8.0f * kSteps.step[shift] + 7.0f) break;
             const double step = static_cast<double>(1 << (kMaxShift - shift));
             ExactFollower follower{target,
@@ -194,8 +206,8 @@ bool FindExactBlock(const double* target, const ChannelHistory& start, const Est
 }
 
 // The estimates of all five predictors, side by side: predictors 0-3 in one register, 4 in
-// another.
-void EstimatePredictors(const float* target, float y1, float y2, Estimate* out) {
+// another. Returns whether a sample is at full scale (32767 or -32768).
+bool EstimatePredictors(const float* target, float y1, float y2, Estimate* out) {
     float c0[2 * 4], c1[2 * 4];
     for (int lane = 0; lane < 2 * 4; ++lane) {
         const int predictor = lane < kPredictorCount ? lane : kPredictorCount - 1;
@@ -205,8 +217,10 @@ void EstimatePredictors(const float* target, float y1, float y2, Estimate* out) 
     Four s1 = Four::Splat(y1), s2 = Four::Splat(y2);
     Four peak[2] = {Four::Splat(0.0f), Four::Splat(0.0f)};
     Four energy[2] = {Four::Splat(0.0f), Four::Splat(0.0f)};
+    Four highest = Four::Splat(0.0f), lowest = Four::Splat(0.0f);
     for (std::size_t i = 0; i < kSamplesPerBlock; ++i) {
         const Four x = Four::Splat(target[i]);
+        highest = Max(highest, x), lowest = Min(lowest, x);
         for (int h = 0; h < 2; ++h) {
             const Four residual =
                 x - Predict(Four::Load(c0 + 4 * h), Four::Load(c1 + 4 * h), s1, s2).Sum();
@@ -226,6 +240,9 @@ void EstimatePredictors(const float* target, float y1, float y2, Estimate* out) 
         out[predictor] = {predictor, shift, peaks[predictor] <= reach, energies[predictor],
                           peaks[predictor]};
     }
+    alignas(16) float extremes[2 * 4];
+    Store(extremes, highest), Store(extremes + 4, lowest);
+    return extremes[0] >= 32767.0f || extremes[4] <= -32768.0f;
 }
 
 // A predictor whose residual fits first (one that does not clips a sample by thousands, as at
@@ -381,8 +398,8 @@ void EncodeAdpcmBlockWith(Kernel kernel, const std::int16_t* samples, std::size_
     }
     const float y1 = static_cast<float>(history.s1), y2 = static_cast<float>(history.s2);
     Estimate estimates[kPredictorCount];
-    EstimatePredictors(samplesSearched, y1, y2, estimates);
-    if (FindExactBlock(target, history, estimates, exact)) {
+    const bool clipped = EstimatePredictors(samplesSearched, y1, y2, estimates);
+    if (FindExactBlock(target, history, estimates, clipped, exact)) {
         predictor = exact.predictor;
         shift = exact.shift;
     } else {
