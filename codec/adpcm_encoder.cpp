@@ -312,10 +312,14 @@ void TrialErrors(const float* target, float y1, float y2, const Estimate* estima
     }
     for (std::size_t i = 0; i < kSamplesPerBlock; ++i) {
         const Four x = Four::Splat(target[i]);
-        for (int c = 0; c < kChains; ++c) GreedySample(filters[c], x, s1[c], s2[c], error[c]);
+        for (int c = 0; c < kChains; ++c) {
+            GreedySample(filters[c], x * filters[c].inverse, s1[c], s2[c], error[c]);
+        }
     }
     alignas(16) float all[4 * kChains];
-    for (int c = 0; c < kChains; ++c) Store(all + 4 * c, error[c]);
+    for (int c = 0; c < kChains; ++c) {
+        Store(all + 4 * c, error[c] * (filters[c].step * filters[c].step));
+    }
     std::memcpy(errors, all, kTrials * sizeof(float));
 }
 

@@ -312,16 +312,18 @@ struct LookAhead {
     }
 };
 
-// One sample of a greedy encoding (the nearest nibble), lane by lane, with the history kept in
-// steps (`u1` and `u2`, the values times the inverse step): every product and sum is the one in
-// units scaled by a power of two, so exactly the same, by a shorter chain of operations. The
-// squared error it makes is added to `error`, and the history moves on.
+// One sample of a greedy encoding (the nearest nibble), lane by lane, all in steps: the history
+// (`u1` and `u2`, the values times the inverse step) and the sample `xs` (times the inverse
+// step), so that every product and sum is the one in units scaled by a power of two, by a
+// shorter chain of operations. The square of the value's miss, before the decoder rounds it to a
+// sample, is added to `error` (in steps squared: times step * step it is the one in units), and
+// the history moves on. (Rounding the value as the decoder does made these estimates no better.)
 template <typename V>
-inline void GreedySample(const Filter<V>& filter, V x, V& u1, V& u2, V& error) {
+inline void GreedySample(const Filter<V>& filter, V xs, V& u1, V& u2, V& error) {
     const V predicted = Predict(filter.c0, filter.c1, u1, u2).Sum();
-    const V residual = Min(Max(x * filter.inverse - predicted, V::Splat(-8.0f)), V::Splat(7.0f));
+    const V residual = Min(Max(xs - predicted, V::Splat(-8.0f)), V::Splat(7.0f));
     const V value = Nearest(residual) + predicted;
-    const V miss = Narrow(value * filter.step) - x;
+    const V miss = value - xs;
     error = error + miss * miss;
     u2 = u1;
     u1 = value;
@@ -339,11 +341,13 @@ V GreedyError(const LookAhead<V>& next, V s1In, V s2In) {
     }
     for (std::size_t i = 0; i < kSamplesPerBlock; ++i) {
         const V x = V::Splat(next.target[i]);
-        for (int c = 0; c < next.pairs; ++c)
-            GreedySample(next.filters[c], x, u1[c], u2[c], error[c]);
+        for (int c = 0; c < next.pairs; ++c) {
+            GreedySample(next.filters[c], x * next.filters[c].inverse, u1[c], u2[c], error[c]);
+        }
     }
-    V best = error[0];
-    for (int c = 1; c < next.pairs; ++c) best = Min(best, error[c]);
+    auto inUnits = [&](int c) { return error[c] * (next.filters[c].step * next.filters[c].step); };
+    V best = inUnits(0);
+    for (int c = 1; c < next.pairs; ++c) best = Min(best, inUnits(c));
     return best;
 }
 
