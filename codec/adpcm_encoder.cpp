@@ -35,6 +35,9 @@ inline SseFour operator-(SseFour a, SseFour b) { return {_mm_sub_ps(a.v, b.v)}; 
 inline SseFour operator*(SseFour a, SseFour b) { return {_mm_mul_ps(a.v, b.v)}; }
 inline SseFour Max(SseFour a, SseFour b) { return {_mm_max_ps(a.v, b.v)}; }
 inline SseFour Min(SseFour a, SseFour b) { return {_mm_min_ps(a.v, b.v)}; }
+inline SseFour KeyMin(SseFour a, SseFour b) { return Min(a, b); }
+inline SseFour KeyMax(SseFour a, SseFour b) { return Max(a, b); }
+
 inline SseFour Abs(SseFour a) { return {_mm_andnot_ps(_mm_set1_ps(-0.0f), a.v)}; }
 inline SseFour Truncate(SseFour a) { return {_mm_cvtepi32_ps(_mm_cvttps_epi32(a.v))}; }
 inline SseFour::Mask GreaterOrEqual(SseFour a, SseFour b) { return {_mm_cmpge_ps(a.v, b.v)}; }

@@ -139,6 +139,9 @@ inline PlainFour Max(PlainFour a, PlainFour b) {  // a > b ? a : b, as the proce
 inline PlainFour Min(PlainFour a, PlainFour b) {  // a < b ? a : b
     return PlainFour::Lanes(a, b, [](float x, float y) { return x < y ? x : y; });
 }
+inline PlainFour KeyMin(PlainFour a, PlainFour b) { return Min(a, b); }
+inline PlainFour KeyMax(PlainFour a, PlainFour b) { return Max(a, b); }
+
 inline PlainFour Abs(PlainFour a) {
     return PlainFour::Lanes(a, a, [](float x, float) { return std::fabs(x); });
 }
@@ -245,23 +248,24 @@ inline V Narrow(V value) {
     return Truncated(value + V::Splat(0.5f));
 }
 
-// Each group's four lanes in ascending order: a network of three steps, each comparing two
-// pairs.
+// Each group's four keys in ascending order: a network of three steps, each comparing two
+// pairs. (Keys are positive floats, which order as their bits do: KeyMin and KeyMax may compare
+// either.)
 template <typename V>
 inline V SortAscending(V k) {
     V p = Shuffle<1, 0, 3, 2>(k);
-    k = Combine<0, 2, 0, 2>(Min(k, p), Max(k, p));  // [min01, min23, max01, max23]
+    k = Combine<0, 2, 0, 2>(KeyMin(k, p), KeyMax(k, p));  // [min01, min23, max01, max23]
     p = Shuffle<1, 0, 3, 2>(k);
-    k = Combine<0, 2, 0, 2>(Min(k, p), Max(k, p));  // [least, two middle ones, greatest]
+    k = Combine<0, 2, 0, 2>(KeyMin(k, p), KeyMax(k, p));  // [least, two middle ones, greatest]
     p = Shuffle<0, 2, 1, 3>(k);
-    return Combine<0, 1, 2, 3>(Min(k, p), Max(k, p));
+    return Combine<0, 1, 2, 3>(KeyMin(k, p), KeyMax(k, p));
 }
 
 // Each group's four least of eight keys, in no particular order: the first half of a bitonic
 // merge of the two sorted halves. The least of them all is in lane 0 or 3.
 template <typename V>
 inline V LeastFour(V a, V b) {
-    return Min(SortAscending(a), Shuffle<3, 2, 1, 0>(SortAscending(b)));
+    return KeyMin(SortAscending(a), Shuffle<3, 2, 1, 0>(SortAscending(b)));
 }
 
 // What decoding with a predictor and shift needs, each group of lanes with its own; and, for
@@ -445,8 +449,8 @@ struct Beams {
         const V farMiss = Pick(up, lowerMiss, upperMiss);
         const V nearTotal = error + nearMiss * nearMiss;
         // A farther child that misses by the cap or more ends its path.
-        const V farTotal = error + Pick(GreaterOrEqual(Abs(farMiss), cap), V::Splat(kNoPath),
-                                        farMiss * farMiss);
+        const V farTotal =
+            error + Pick(GreaterOrEqual(Abs(farMiss), cap), V::Splat(kNoPath), farMiss * farMiss);
         const V nearNibble = Pick(up, base + V::Splat(1.0f), base);
         const V farNibble = Pick(up, base, base + V::Splat(1.0f));
         const V keys = LeastFour(Keyed(nearTotal, 0), Keyed(farTotal, kWidth));
@@ -457,7 +461,7 @@ struct Beams {
         Store(kept[i], keys);
         Store(nearNibbles[i], nearNibble), Store(farNibbles[i], farNibble);
         alignas(32) float least[kLanes];
-        Store(least, Min(keys, Shuffle<3, 2, 1, 0>(keys)));
+        Store(least, KeyMin(keys, Shuffle<3, 2, 1, 0>(keys)));
         bool any = false;
         for (int g = 0; g < kGroups; ++g) {
             running[g] = running[g] && least[4 * g] < giveUp[g];
@@ -482,8 +486,7 @@ struct Beams {
     // Scoring, beam by beam in order: a path's score is its error plus kLookAheadWeight times
     // its greedy error over the next block, when there is one. A beam whose best path (the first
     // of equal ones) scores below `bound` becomes the best so far: `bound` and `best` follow it.
-    void Score(const Paths<V>& paths, const LookAhead<V>& next, float& bound,
-               Best<V>& best) const {
+    void Score(const Paths<V>& paths, const LookAhead<V>& next, float& bound, Best<V>& best) const {
         V scores = paths.error - V::Splat(kFirstError);
         if (next.target != nullptr) {
             scores = scores + V::Splat(kLookAheadWeight) * GreedyError(next, paths.s1, paths.s2);

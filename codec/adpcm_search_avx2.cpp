@@ -28,6 +28,15 @@ inline Eight operator-(Eight a, Eight b) { return {_mm256_sub_ps(a.v, b.v)}; }
 inline Eight operator*(Eight a, Eight b) { return {_mm256_mul_ps(a.v, b.v)}; }
 inline Eight Max(Eight a, Eight b) { return {_mm256_max_ps(a.v, b.v)}; }
 inline Eight Min(Eight a, Eight b) { return {_mm256_min_ps(a.v, b.v)}; }
+// Keys compared as the integers their bits make: a shorter latency than floats'.
+inline Eight KeyMin(Eight a, Eight b) {
+    return {
+        _mm256_castsi256_ps(_mm256_min_epi32(_mm256_castps_si256(a.v), _mm256_castps_si256(b.v)))};
+}
+inline Eight KeyMax(Eight a, Eight b) {
+    return {
+        _mm256_castsi256_ps(_mm256_max_epi32(_mm256_castps_si256(a.v), _mm256_castps_si256(b.v)))};
+}
 inline Eight Abs(Eight a) {  // the sign bit cleared
     return {_mm256_andnot_ps(_mm256_set1_ps(-0.0f), a.v)};
 }
