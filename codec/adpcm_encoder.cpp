@@ -83,6 +83,7 @@ constexpr int kPredictorCount = 5;
 // gives the candidates that look ahead into the next block.
 constexpr int kEstimatedPredictors = 2;
 static_assert(2 * kEstimatedPredictors + 1 <= kPairsSearched, "room for the candidates");
+static_assert(2 * kEstimatedPredictors <= kPairsLookedAt, "room for the next block's");
 constexpr float kFitReach = 10.0f;
 
 // What the input itself says about one predictor for the block: its residual predicted from

@@ -24,6 +24,8 @@ namespace sorvik::adpcm_detail {
 constexpr int kMaxShift = 12;
 // Candidates (predictor and shift pairs) searched per block, at most, and looked at for the next.
 constexpr int kPairsSearched = 5;
+// Candidates that estimate the next block.
+constexpr int kPairsLookedAt = 4;
 
 // What the search of one block is given: its samples and the next block's (as floats), the
 // decoder's history before it, and the candidates most promising first, for the block and for
@@ -37,8 +39,8 @@ struct SearchTask {
     int predictors[kPairsSearched];
     int shifts[kPairsSearched];
     int nextPairs = 0;
-    int nextPredictors[kPairsSearched];
-    int nextShifts[kPairsSearched];
+    int nextPredictors[kPairsLookedAt];
+    int nextShifts[kPairsLookedAt];
 };
 
 // What it chooses.
@@ -304,13 +306,15 @@ Filter<V> FilterOf(const int* predictors, const int* shifts) {
 template <typename V>
 struct LookAhead {
     const float* target = nullptr;
-    int pairs = 0;
-    Filter<V> filters[kPairsSearched];
+    // Always kPairsLookedAt, the first repeated where there are fewer, so that their number is
+    // known when compiling and their state stays in registers.
+    Filter<V> filters[kPairsLookedAt];
 
-    explicit LookAhead(const SearchTask& task) : target(task.next), pairs(task.nextPairs) {
-        for (int f = 0; f < pairs; ++f) {
-            const int predictors[2] = {task.nextPredictors[f], task.nextPredictors[f]};
-            const int shifts[2] = {task.nextShifts[f], task.nextShifts[f]};
+    explicit LookAhead(const SearchTask& task) : target(task.next) {
+        for (int f = 0; task.nextPairs > 0 && f < kPairsLookedAt; ++f) {
+            const int from = f < task.nextPairs ? f : 0;
+            const int predictors[2] = {task.nextPredictors[from], task.nextPredictors[from]};
+            const int shifts[2] = {task.nextShifts[from], task.nextShifts[from]};
             filters[f] = FilterOf<V>(predictors, shifts);
         }
     }
@@ -337,21 +341,21 @@ inline void GreedySample(const Filter<V>& filter, V xs, V& u1, V& u2, V& error) 
 // from its own history with the best of the look-ahead's filters. The filters run side by side,
 // as chains independent of each other, so that their latencies overlap.
 template <typename V>
-V GreedyError(const LookAhead<V>& next, V s1In, V s2In) {
-    V u1[kPairsSearched], u2[kPairsSearched], error[kPairsSearched];
-    for (int c = 0; c < next.pairs; ++c) {
-        u1[c] = s1In * next.filters[c].inverse, u2[c] = s2In * next.filters[c].inverse;
+V GreedyError(const LookAhead<V>& next, V s1, V s2) {
+    V u1[kPairsLookedAt], u2[kPairsLookedAt], error[kPairsLookedAt];
+    for (int c = 0; c < kPairsLookedAt; ++c) {
+        u1[c] = s1 * next.filters[c].inverse, u2[c] = s2 * next.filters[c].inverse;
         error[c] = V::Splat(0.0f);
     }
     for (std::size_t i = 0; i < kSamplesPerBlock; ++i) {
         const V x = V::Splat(next.target[i]);
-        for (int c = 0; c < next.pairs; ++c) {
+        for (int c = 0; c < kPairsLookedAt; ++c) {
             GreedySample(next.filters[c], x * next.filters[c].inverse, u1[c], u2[c], error[c]);
         }
     }
     auto inUnits = [&](int c) { return error[c] * (next.filters[c].step * next.filters[c].step); };
     V best = inUnits(0);
-    for (int c = 1; c < next.pairs; ++c) best = Min(best, inUnits(c));
+    for (int c = 1; c < kPairsLookedAt; ++c) best = Min(best, inUnits(c));
     return best;
 }
 

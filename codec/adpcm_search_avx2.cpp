@@ -43,6 +43,11 @@ inline Eight Abs(Eight a) {  // the sign bit cleared
 inline Eight Truncate(Eight a) {  // the same as converting to integers and back
     return {_mm256_round_ps(a.v, _MM_FROUND_TO_ZERO | _MM_FROUND_NO_EXC)};
 }
+// The nearest whole number (of two, the even one): what adding and subtracting 1.5 * 2^23 gives,
+// in one operation.
+inline Eight Nearest(Eight a) {
+    return {_mm256_round_ps(a.v, _MM_FROUND_TO_NEAREST_INT | _MM_FROUND_NO_EXC)};
+}
 inline Eight::Mask GreaterOrEqual(Eight a, Eight b) {
     return {_mm256_cmp_ps(a.v, b.v, _CMP_GE_OS)};
 }
