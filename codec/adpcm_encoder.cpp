@@ -330,9 +330,9 @@ void TrialErrors(const float* target, float y1, float y2, const Estimate* estima
 // The candidates of a block, from its decoder's history: the estimate's pairs (see
 // PairsToSearch), and one more where a trial encoding of another predictor or shift makes less
 // error than each of theirs. All ordered by their trial errors, least first (the best found early
-// gives up the others sooner). Returns their number.
+// gives up the others sooner), which go to `trialErrors`. Returns their number.
 int CandidatesOf(const float* target, float y1, float y2, const Estimate* estimates,
-                 int* predictors, int* shifts) {
+                 int* predictors, int* shifts, float* trialErrors) {
     float errors[kTrials];
     TrialErrors(target, y1, y2, estimates, errors);
     int ranked[kPredictorCount];
@@ -366,6 +366,7 @@ int CandidatesOf(const float* target, float y1, float y2, const Estimate* estima
     for (int j = 0; j < count; ++j) {
         predictors[j] = trials[j] / 2;
         shifts[j] = estimates[trials[j] / 2].shift - trials[j] % 2;
+        trialErrors[j] = errors[trials[j]];
     }
     return count;
 }
@@ -423,7 +424,8 @@ void EncodeAdpcmBlockWith(Kernel kernel, const std::int16_t* samples, std::size_
                                            samplesSearched[kSamplesPerBlock - 2],
                                            task.nextPredictors, task.nextShifts);
         }
-        task.pairs = CandidatesOf(samplesSearched, y1, y2, estimates, task.predictors, task.shifts);
+        task.pairs = CandidatesOf(samplesSearched, y1, y2, estimates, task.predictors, task.shifts,
+                                  task.trialErrors);
         SearchBlockWith(kernel, task, searched);
         predictor = searched.predictor;
         shift = searched.shift;
