@@ -306,18 +306,21 @@ void TrialErrors(const float* target, float y1, float y2, const Estimate* estima
         inverse[k] = kSteps.inverse[shift < 0 ? 0 : shift];
     }
     Filter<Four> filters[kChains];
-    Four s1[kChains], s2[kChains], error[kChains];
+    Four u1[kChains], predicted[kChains], error[kChains];
     for (int c = 0; c < kChains; ++c) {
         filters[c].c0 = Four::Load(c0 + 4 * c), filters[c].c1 = Four::Load(c1 + 4 * c);
         filters[c].step = Four::Load(step + 4 * c),
         filters[c].inverse = Four::Load(inverse + 4 * c);
-        s1[c] = Four::Splat(y1) * filters[c].inverse, s2[c] = Four::Splat(y2) * filters[c].inverse;
+        u1[c] = Four::Splat(y1) * filters[c].inverse;
+        predicted[c] =
+            Predict(filters[c].c0, filters[c].c1, u1[c], Four::Splat(y2) * filters[c].inverse)
+                .Sum();
         error[c] = Four::Splat(0.0f);
     }
     for (std::size_t i = 0; i < kSamplesPerBlock; ++i) {
         const Four x = Four::Splat(target[i]);
         for (int c = 0; c < kChains; ++c) {
-            GreedySample(filters[c], x * filters[c].inverse, s1[c], s2[c], error[c]);
+            GreedySample(filters[c], x * filters[c].inverse, u1[c], predicted[c], error[c]);
         }
     }
     alignas(16) float all[4 * kChains];

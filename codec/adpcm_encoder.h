@@ -25,7 +25,9 @@
 // of the next block (when given) would make from where the path ends (the scoring), so a block
 // does not leave the next one a history that is hard to follow. Candidates are tried best first,
 // two side by side, and one is given up as soon as none of its paths can beat the best score
-// found. The search runs in single precision with the same operations in every kind of
+// found; after the first two, a candidate is passed over when its trial erred more than four
+// times the best score, and gives up once its error reaches the best score less half the best
+// path's look-ahead. The search runs in single precision with the same operations in every kind of
 // arithmetic (plain floats, SSE, AVX2 with two beams to a register), so it chooses the same
 // nibbles everywhere; the block's samples and the history it leaves are then worked out in the
 // decoder's doubles.

@@ -329,20 +329,21 @@ struct LookAhead {
     }
 };
 
-// One sample of a greedy encoding (the nearest nibble), lane by lane, all in steps: the history
-// (`u1` and `u2`, the values times the inverse step) and the sample `xs` (times the inverse
-// step), so that every product and sum is the one in units scaled by a power of two, by a
-// shorter chain of operations. The square of the value's miss, before the decoder rounds it to a
-// sample, is added to `error` (in steps squared: times step * step it is the one in units), and
-// the history moves on. (Rounding the value as the decoder does made these estimates no better.)
+// One sample of a greedy encoding (the nearest nibble), lane by lane, all in steps: the last
+// value (`u1`, times the inverse step), the prediction for the sample (`predicted`) and the
+// sample `xs` (times the inverse step), so that every product and sum is the one in units scaled
+// by a power of two. The square of the value's miss, before the decoder rounds it to a sample,
+// is added to `error` (in steps squared: times step * step it is the one in units). (Rounding the
+// value as the decoder does made these estimates no better.) The next prediction, c0 * value +
+// c1 * u1, is taken as c0 * nibble + (c0 * predicted + c1 * u1): the chain of operations from
+// one sample to the next is then three operations shorter.
 template <typename V>
-inline void GreedySample(const Filter<V>& filter, V xs, V& u1, V& u2, V& error) {
-    const V predicted = Predict(filter.c0, filter.c1, u1, u2).Sum();
-    const V residual = Min(Max(xs - predicted, V::Splat(-8.0f)), V::Splat(7.0f));
-    const V value = Nearest(residual) + predicted;
+inline void GreedySample(const Filter<V>& filter, V xs, V& u1, V& predicted, V& error) {
+    const V nibble = Nearest(Min(Max(xs - predicted, V::Splat(-8.0f)), V::Splat(7.0f)));
+    const V value = nibble + predicted;
     const V miss = value - xs;
     error = error + miss * miss;
-    u2 = u1;
+    predicted = filter.c0 * nibble + (filter.c0 * predicted + filter.c1 * u1);
     u1 = value;
 }
 
@@ -351,15 +352,18 @@ inline void GreedySample(const Filter<V>& filter, V xs, V& u1, V& u2, V& error) 
 // as chains independent of each other, so that their latencies overlap.
 template <typename V>
 V GreedyError(const LookAhead<V>& next, V s1, V s2) {
-    V u1[kPairsLookedAt], u2[kPairsLookedAt], error[kPairsLookedAt];
+    V u1[kPairsLookedAt], predicted[kPairsLookedAt], error[kPairsLookedAt];
     for (int c = 0; c < kPairsLookedAt; ++c) {
-        u1[c] = s1 * next.filters[c].inverse, u2[c] = s2 * next.filters[c].inverse;
+        const Filter<V>& filter = next.filters[c];
+        u1[c] = s1 * filter.inverse;
+        predicted[c] = Predict(filter.c0, filter.c1, u1[c], s2 * filter.inverse).Sum();
         error[c] = V::Splat(0.0f);
     }
     for (std::size_t i = 0; i < kSamplesPerBlock; ++i) {
         const V x = V::Splat(next.target[i]);
         for (int c = 0; c < kPairsLookedAt; ++c) {
-            GreedySample(next.filters[c], x * next.filters[c].inverse, u1[c], u2[c], error[c]);
+            GreedySample(next.filters[c], x * next.filters[c].inverse, u1[c], predicted[c],
+                         error[c]);
         }
     }
     auto inUnits = [&](int c) { return error[c] * (next.filters[c].step * next.filters[c].step); };
