@@ -375,11 +375,12 @@ V GreedyError(const LookAhead<V>& next, V s1, V s2) {
 template <typename V>
 struct Beams;
 
-// The state of a beam's paths: each one's last two values and its squared error so far. Kept
-// apart from the beam, in a variable of the search's own, so that it can stay in registers.
+// The state of a beam's paths: each one's last two values, its prediction for the next sample
+// and its squared error so far. Kept apart from the beam, in a variable of the search's own, so
+// that it can stay in registers.
 template <typename V>
 struct Paths {
-    V s1, s2, error;
+    V s1, s2, predicted, error;
 };
 
 // The best path found so far: its candidate and where its beam recorded it, and what of its
@@ -435,7 +436,8 @@ struct Beams {
         }
         filter = FilterOf<V>(predictors, shifts);
         cap = V::Load(caps);
-        return {V::Load(s1s), V::Load(s2s), V::Load(errors)};
+        const V s1 = V::Load(s1s), s2 = V::Load(s2s);
+        return {s1, s2, Predict(filter.c0, filter.c1, s1, s2).Sum(), V::Load(errors)};
     }
 
     bool Running() const {
@@ -446,12 +448,11 @@ struct Beams {
 
     // Sample i; false when every beam has given up.
     bool Step(Paths<V>& paths, const float* target, std::size_t i) {
-        const V s1 = paths.s1, s2 = paths.s2, error = paths.error;
+        const V s1 = paths.s1, sum = paths.predicted, error = paths.error;
         const V x = V::Splat(target[i]);
         const V half = V::Splat(0.5f);
         // The residual less half a step, and the multiple of the step nearest to it, in units:
         // each the same, scaled by a power of two, as in steps, by a shorter chain.
-        const V sum = Predict(filter.c0, filter.c1, s1, s2).Sum();
         const V below = Min(Max((x - filter.halfStep) - sum, filter.lowest), filter.highest);
         const V scaled = (below + filter.magic) - filter.magic;
         // The two nibbles around the residual: base and base + 1 (6 and 7 at the top). (When the
@@ -470,6 +471,11 @@ struct Beams {
         // A farther child that misses by the cap or more ends its path.
         const V farTotal =
             error + Pick(GreaterOrEqual(Abs(farMiss), cap), V::Splat(kNoPath), farMiss * farMiss);
+        // Each child's prediction for the next sample, c0 * value + c1 * s1, taken as c0 *
+        // (value - sum) + (c0 * sum + c1 * s1): worked out beside the errors, not after them.
+        const V carried = filter.c0 * sum + filter.c1 * s1;
+        const V lowerNext = filter.c0 * scaled + carried;
+        const V upperNext = filter.c0 * (scaled + filter.step) + carried;
         const V nearNibble = Pick(up, base + V::Splat(1.0f), base);
         const V farNibble = Pick(up, base, base + V::Splat(1.0f));
         const V keys = LeastFour(Keyed(nearTotal, 0), Keyed(farTotal, kWidth));
@@ -477,6 +483,8 @@ struct Beams {
         paths.error = Chosen(picks, nearTotal, farTotal);
         paths.s2 = Parents(picks, s1);
         paths.s1 = Chosen(picks, Pick(up, upper, lower), Pick(up, lower, upper));
+        paths.predicted =
+            Chosen(picks, Pick(up, upperNext, lowerNext), Pick(up, lowerNext, upperNext));
         Store(kept[i], keys);
         Store(nearNibbles[i], nearNibble), Store(farNibbles[i], farNibble);
         alignas(32) float least[kLanes];
