@@ -280,9 +280,9 @@ inline V LeastFour(V a, V b) {
 }
 
 // What decoding with a predictor and shift needs, each group of lanes with its own; and, for
-// finding the nibbles around a residual in units: half a step, the bounds of a residual less half
-// a step (-8.5 and 6.5 steps), and the number that rounds to a multiple of the step (see
-// Nearest).
+// finding the nibbles around a residual in units: half a step, the number that rounds to a
+// multiple of the step (see Nearest), and that number's bounds once it is added (its multiples
+// less 8 and plus 6 steps, the two lowest nibbles of the pairs searched).
 template <typename V>
 struct Filter {
     V c0, c1, step, inverse;
@@ -302,8 +302,8 @@ Filter<V> FilterOf(const int* predictors, const int* shifts) {
         step[lane] = kSteps.step[shifts[lane / 4]];
         inverse[lane] = kSteps.inverse[shifts[lane / 4]];
         halfStep[lane] = 0.5f * step[lane];
-        lowest[lane] = -8.5f * step[lane];
-        highest[lane] = 6.5f * step[lane];
+        lowest[lane] = 12582904.0f * step[lane];   // 1.5 * 2^23 - 8 steps
+        highest[lane] = 12582918.0f * step[lane];  // 1.5 * 2^23 + 6 steps
         magic[lane] = 12582912.0f * step[lane];
     }
     return {V::Load(c0),       V::Load(c1),     V::Load(step),    V::Load(inverse),
@@ -451,10 +451,13 @@ struct Beams {
         const V s1 = paths.s1, sum = paths.predicted, error = paths.error;
         const V x = V::Splat(target[i]);
         const V half = V::Splat(0.5f);
-        // The residual less half a step, and the multiple of the step nearest to it, in units:
-        // each the same, scaled by a power of two, as in steps, by a shorter chain.
-        const V below = Min(Max((x - filter.halfStep) - sum, filter.lowest), filter.highest);
-        const V scaled = (below + filter.magic) - filter.magic;
+        // The residual less half a step, and the multiple of the step nearest to it within -8 to
+        // 6 steps, in units: each the same, scaled by a power of two, as in steps, by a shorter
+        // chain. Bounded once the rounding number is added, where it is a positive float, which
+        // compares as its bits do (and rounds -8.5 and 6.5 steps to -8 and 6 as well).
+        const V below = (x - filter.halfStep) - sum;
+        const V scaled =
+            KeyMin(KeyMax(below + filter.magic, filter.lowest), filter.highest) - filter.magic;
         // The two nibbles around the residual: base and base + 1 (6 and 7 at the top). (When the
         // residual is an odd whole number, base is one below it; it is still the nearer one.)
         const auto up = GreaterOrEqual(below, scaled);  // base + 1 is nearer
