@@ -74,29 +74,6 @@ using Four = SseFour;
 using Four = PlainFour;
 #endif
 
-constexpr int kPredictorCount = 5;
-// Predictors searched per block (the most promising by the estimate below), and the shifts
-// searched for each: the finest at which the estimated residual reaches at most this many steps
-// (a little beyond the nibbles' 7, as clipping a lone peak often costs less than a coarser
-// step everywhere), and the next coarser one; and one more candidate where a trial encoding
-// finds it better than these. The same choice without the trials, made from the input alone,
-// gives the candidates that look ahead into the next block.
-constexpr int kEstimatedPredictors = 2;
-static_assert(2 * kEstimatedPredictors + 1 <= kPairsSearched, "room for the candidates");
-static_assert(2 * kEstimatedPredictors <= kPairsLookedAt, "room for the next block's");
-constexpr float kFitReach = 10.0f;
-
-// What the input itself says about one predictor for the block: its residual predicted from
-// the input (from `y1` and `y2` for the first two samples), the finest shift at which that fits
-// the nibbles, and its energy.
-struct Estimate {
-    int predictor;
-    int shift;
-    bool fits;  // false when even the coarsest shift is too fine
-    float energy;
-    float peak;  // the largest residual, in units
-};
-
 // A block that makes `target` exactly from the decoder's history `start`, when there is one: the
 // first predictor (0 to 4) and, for it, the coarsest shift that does. A sound decoded from blocks
 // so found gives the same blocks back (where the shifts are equal, the values are too, so the
@@ -207,86 +184,6 @@ bool FindExactBlock(const double* target, const ChannelHistory& start, const Est
         }
     }
     return false;
-}
-
-// The estimates of all five predictors, side by side: predictors 0-3 in one register, 4 in
-// another. Returns whether a sample is at full scale (32767 or -32768).
-bool EstimatePredictors(const float* target, float y1, float y2, Estimate* out) {
-    float c0[2 * 4], c1[2 * 4];
-    for (int lane = 0; lane < 2 * 4; ++lane) {
-        const int predictor = lane < kPredictorCount ? lane : kPredictorCount - 1;
-        c0[lane] = static_cast<float>(kCoefficients[predictor][0]);
-        c1[lane] = static_cast<float>(kCoefficients[predictor][1]);
-    }
-    Four s1 = Four::Splat(y1), s2 = Four::Splat(y2);
-    Four peak[2] = {Four::Splat(0.0f), Four::Splat(0.0f)};
-    Four energy[2] = {Four::Splat(0.0f), Four::Splat(0.0f)};
-    Four highest = Four::Splat(0.0f), lowest = Four::Splat(0.0f);
-    for (std::size_t i = 0; i < kSamplesPerBlock; ++i) {
-        const Four x = Four::Splat(target[i]);
-        highest = Max(highest, x), lowest = Min(lowest, x);
-        for (int h = 0; h < 2; ++h) {
-            const Four residual =
-                x - Predict(Four::Load(c0 + 4 * h), Four::Load(c1 + 4 * h), s1, s2).Sum();
-            peak[h] = Max(peak[h], Max(residual, Four::Splat(0.0f) - residual));
-            energy[h] = energy[h] + residual * residual;
-        }
-        s2 = s1;
-        s1 = x;
-    }
-    alignas(16) float peaks[2 * 4];
-    alignas(16) float energies[2 * 4];
-    for (int h = 0; h < 2; ++h) Store(peaks + 4 * h, peak[h]), Store(energies + 4 * h, energy[h]);
-    for (int predictor = 0; predictor < kPredictorCount; ++predictor) {
-        int shift = kMaxShift;
-        float reach = kFitReach;
-        for (; shift > 0 && peaks[predictor] > reach; reach *= 2) --shift;
-        out[predictor] = {predictor, shift, peaks[predictor] <= reach, energies[predictor],
-                          peaks[predictor]};
-    }
-    alignas(16) float extremes[2 * 4];
-    Store(extremes, highest), Store(extremes + 4, lowest);
-    return extremes[0] >= 32767.0f || extremes[4] <= -32768.0f;
-}
-
-// A predictor whose residual fits first (one that does not clips a sample by thousands, as at
-// the edge of a full-scale square wave), then the finer shift (a finer step means less noise),
-// then less residual energy.
-bool Before(const Estimate& a, const Estimate& b) {
-    if (a.fits != b.fits) return a.fits;
-    if (a.shift != b.shift) return a.shift > b.shift;
-    return a.energy < b.energy;
-}
-
-// The predictors ordered by their estimates, best first (an insertion sort: the same order
-// everywhere).
-void RankPredictors(const Estimate* estimates, int* ranked) {
-    for (int p = 0; p < kPredictorCount; ++p) {
-        int at = p;
-        for (; at > 0 && Before(estimates[p], estimates[ranked[at - 1]]); --at) {
-            ranked[at] = ranked[at - 1];
-        }
-        ranked[at] = p;
-    }
-}
-
-// The predictor and shift pairs that the estimate finds most promising, best first: the two
-// predictors it ranks first, each at its finest fitting shift and the next coarser one. Returns
-// their number. From the input alone, they estimate what the next block will cost.
-int PairsToSearch(const float* target, float y1, float y2, int* predictors, int* shifts) {
-    Estimate estimates[kPredictorCount];
-    EstimatePredictors(target, y1, y2, estimates);
-    int ranked[kPredictorCount];
-    RankPredictors(estimates, ranked);
-    int count = 0;
-    for (int r = 0; r < kEstimatedPredictors; ++r) {
-        const Estimate& estimate = estimates[ranked[r]];
-        for (int shift = estimate.shift; shift >= 0 && shift >= estimate.shift - 1; --shift) {
-            predictors[count] = estimate.predictor;
-            shifts[count++] = shift;
-        }
-    }
-    return count;
 }
 
 // Trial encodings of a block: every predictor at its estimated finest shift (trial 2p) and at the
@@ -410,7 +307,7 @@ void EncodeAdpcmBlockWith(Kernel kernel, const std::int16_t* samples, std::size_
     }
     const float y1 = static_cast<float>(history.s1), y2 = static_cast<float>(history.s2);
     Estimate estimates[kPredictorCount];
-    const bool clipped = EstimatePredictors(samplesSearched, y1, y2, estimates);
+    const bool clipped = EstimatePredictors<Four>(samplesSearched, y1, y2, estimates);
     if (FindExactBlock(target, history, estimates, clipped, exact)) {
         predictor = exact.predictor;
         shift = exact.shift;
@@ -423,9 +320,6 @@ void EncodeAdpcmBlockWith(Kernel kernel, const std::int16_t* samples, std::size_
             float* later = samplesSearched + kSamplesPerBlock;
             for (std::size_t i = 0; i < kSamplesPerBlock; ++i) later[i] = next[i * stride];
             task.next = later;
-            task.nextPairs = PairsToSearch(later, samplesSearched[kSamplesPerBlock - 1],
-                                           samplesSearched[kSamplesPerBlock - 2],
-                                           task.nextPredictors, task.nextShifts);
         }
         task.pairs = CandidatesOf(samplesSearched, y1, y2, estimates, task.predictors, task.shifts,
                                   task.trialErrors);

@@ -22,14 +22,14 @@
 namespace sorvik::adpcm_detail {
 
 constexpr int kMaxShift = 12;
-// Candidates (predictor and shift pairs) searched per block, at most, and looked at for the next.
+// Candidates (predictor and shift pairs) searched per block, at most; and those that estimate
+// the next block (see LookAhead).
 constexpr int kPairsSearched = 5;
-// Candidates that estimate the next block.
 constexpr int kPairsLookedAt = 4;
 
 // What the search of one block is given: its samples and the next block's (as floats), the
-// decoder's history before it, and the candidates most promising first, for the block and for
-// estimating the next one.
+// decoder's history before it, and the candidates most promising first. (The search finds those
+// of the next block itself.)
 struct SearchTask {
     const float* target = nullptr;  // 28 samples
     const float* next = nullptr;    // 28 samples, or null when there is no next block
@@ -39,9 +39,6 @@ struct SearchTask {
     int predictors[kPairsSearched];
     int shifts[kPairsSearched];
     float trialErrors[kPairsSearched];  // each one's squared error in a greedy trial encoding
-    int nextPairs = 0;
-    int nextPredictors[kPairsLookedAt];
-    int nextShifts[kPairsLookedAt];
 };
 
 // What it chooses.
@@ -310,6 +307,131 @@ Filter<V> FilterOf(const int* predictors, const int* shifts) {
             V::Load(halfStep), V::Load(lowest), V::Load(highest), V::Load(magic)};
 }
 
+constexpr int kPredictorCount = 5;
+// Predictors searched per block (the most promising by the estimate below), and the shifts
+// searched for each: the finest at which the estimated residual reaches at most this many steps
+// (a little beyond the nibbles' 7, as clipping a lone peak often costs less than a coarser
+// step everywhere), and the next coarser one; and one more candidate where a trial encoding
+// finds it better than these. The same choice without the trials, made from the input alone,
+// gives the candidates that look ahead into the next block.
+constexpr int kEstimatedPredictors = 2;
+static_assert(2 * kEstimatedPredictors + 1 <= kPairsSearched, "room for the candidates");
+static_assert(2 * kEstimatedPredictors <= kPairsLookedAt, "room for the next block's");
+constexpr float kFitReach = 10.0f;
+
+// What the input itself says about one predictor for the block: its residual predicted from
+// the input (from `y1` and `y2` for the first two samples), the finest shift at which that fits
+// the nibbles, and its energy.
+struct Estimate {
+    int predictor;
+    int shift;
+    bool fits;  // false when even the coarsest shift is too fine
+    float energy;
+    float peak;  // the largest residual, in units
+};
+
+// The estimates of all five predictors (see Estimate), worked out a sample at a time, the
+// predictors a vector's lanes at a time (lanes past the last predictor repeat it), so that the
+// search can work out the next block's beside its first round.
+template <typename V>
+struct EstimateRun {
+    static constexpr int kLanes = 4 * V::kGroups;
+    static constexpr int kVectors = (kPredictorCount + kLanes - 1) / kLanes;
+    V c0[kVectors], c1[kVectors];
+    V s1, s2;
+    V peak[kVectors], energy[kVectors];
+    V highest, lowest;
+
+    EstimateRun(float y1, float y2) : s1(V::Splat(y1)), s2(V::Splat(y2)) {
+        float c0s[kVectors * kLanes], c1s[kVectors * kLanes];
+        for (int lane = 0; lane < kVectors * kLanes; ++lane) {
+            const int predictor = lane < kPredictorCount ? lane : kPredictorCount - 1;
+            c0s[lane] = static_cast<float>(kCoefficients[predictor][0]);
+            c1s[lane] = static_cast<float>(kCoefficients[predictor][1]);
+        }
+        for (int h = 0; h < kVectors; ++h) {
+            c0[h] = V::Load(c0s + h * kLanes), c1[h] = V::Load(c1s + h * kLanes);
+            peak[h] = energy[h] = V::Splat(0.0f);
+        }
+        highest = lowest = V::Splat(0.0f);
+    }
+    void Sample(float sample) {
+        const V x = V::Splat(sample);
+        highest = Max(highest, x), lowest = Min(lowest, x);
+        for (int h = 0; h < kVectors; ++h) {
+            const V residual = x - Predict(c0[h], c1[h], s1, s2).Sum();
+            peak[h] = Max(peak[h], Abs(residual));
+            energy[h] = energy[h] + residual * residual;
+        }
+        s2 = s1;
+        s1 = x;
+    }
+    // The estimates; returns whether a sample is at full scale (32767 or -32768).
+    bool Finish(Estimate* out) const {
+        alignas(32) float peaks[kVectors * kLanes], energies[kVectors * kLanes];
+        alignas(32) float extremes[2 * kLanes];
+        for (int h = 0; h < kVectors; ++h) {
+            Store(peaks + h * kLanes, peak[h]), Store(energies + h * kLanes, energy[h]);
+        }
+        for (int predictor = 0; predictor < kPredictorCount; ++predictor) {
+            int shift = kMaxShift;
+            float reach = kFitReach;
+            for (; shift > 0 && peaks[predictor] > reach; reach *= 2) --shift;
+            out[predictor] = {predictor, shift, peaks[predictor] <= reach, energies[predictor],
+                              peaks[predictor]};
+        }
+        Store(extremes, highest), Store(extremes + kLanes, lowest);
+        return extremes[0] >= 32767.0f || extremes[kLanes] <= -32768.0f;
+    }
+};
+
+// The estimates of all five predictors for the block `target`, from `y1` and `y2` before it.
+// Returns whether a sample is at full scale (32767 or -32768).
+template <typename V>
+bool EstimatePredictors(const float* target, float y1, float y2, Estimate* out) {
+    EstimateRun<V> run(y1, y2);
+    for (std::size_t i = 0; i < kSamplesPerBlock; ++i) run.Sample(target[i]);
+    return run.Finish(out);
+}
+
+// A predictor whose residual fits first (one that does not clips a sample by thousands, as at
+// the edge of a full-scale square wave), then the finer shift (a finer step means less noise),
+// then less residual energy.
+inline bool Before(const Estimate& a, const Estimate& b) {
+    if (a.fits != b.fits) return a.fits;
+    if (a.shift != b.shift) return a.shift > b.shift;
+    return a.energy < b.energy;
+}
+
+// The predictors ordered by their estimates, best first (an insertion sort: the same order
+// everywhere).
+inline void RankPredictors(const Estimate* estimates, int* ranked) {
+    for (int p = 0; p < kPredictorCount; ++p) {
+        int at = p;
+        for (; at > 0 && Before(estimates[p], estimates[ranked[at - 1]]); --at) {
+            ranked[at] = ranked[at - 1];
+        }
+        ranked[at] = p;
+    }
+}
+
+// The predictor and shift pairs that the estimates find most promising, best first: the two
+// predictors they rank first, each at its finest fitting shift and the next coarser one. Returns
+// their number. From the input alone, they estimate what the next block will cost.
+inline int PairsToSearch(const Estimate* estimates, int* predictors, int* shifts) {
+    int ranked[kPredictorCount];
+    RankPredictors(estimates, ranked);
+    int count = 0;
+    for (int r = 0; r < kEstimatedPredictors; ++r) {
+        const Estimate& estimate = estimates[ranked[r]];
+        for (int shift = estimate.shift; shift >= 0 && shift >= estimate.shift - 1; --shift) {
+            predictors[count] = estimate.predictor;
+            shifts[count++] = shift;
+        }
+    }
+    return count;
+}
+
 // The next block, when there is one: its samples and the candidates that estimate what it will
 // cost, each in every lane.
 template <typename V>
@@ -319,12 +441,15 @@ struct LookAhead {
     // known when compiling and their state stays in registers.
     Filter<V> filters[kPairsLookedAt];
 
-    explicit LookAhead(const SearchTask& task) : target(task.next) {
-        for (int f = 0; task.nextPairs > 0 && f < kPairsLookedAt; ++f) {
-            const int from = f < task.nextPairs ? f : 0;
-            const int predictors[2] = {task.nextPredictors[from], task.nextPredictors[from]};
-            const int shifts[2] = {task.nextShifts[from], task.nextShifts[from]};
-            filters[f] = FilterOf<V>(predictors, shifts);
+    LookAhead() = default;
+    LookAhead(const float* next, const Estimate* estimates) : target(next) {
+        int predictors[kPairsLookedAt], shifts[kPairsLookedAt];
+        const int pairs = PairsToSearch(estimates, predictors, shifts);
+        for (int f = 0; f < kPairsLookedAt; ++f) {
+            const int from = f < pairs ? f : 0;
+            const int both[2] = {predictors[from], predictors[from]};
+            const int shift[2] = {shifts[from], shifts[from]};
+            filters[f] = FilterOf<V>(both, shift);
         }
     }
 };
@@ -544,7 +669,11 @@ template <typename V>
 void SearchCandidates(const SearchTask& task, SearchChoice& choice) {
     constexpr int kBeams = kSideBySide / V::kGroups;
     constexpr int kRounds = (kPairsSearched + kSideBySide - 1) / kSideBySide;
-    const LookAhead<V> next(task);
+    // The next block's estimates are worked out beside the first round's steps, whose chains of
+    // operations leave the processor room for them; they give the look-ahead its candidates.
+    LookAhead<V> next;
+    EstimateRun<V> nextEstimates(task.target[kSamplesPerBlock - 1],
+                                 task.target[kSamplesPerBlock - 2]);
     // Every round's beams stay, so that the best path can be followed back at the end.
     Beams<V> beams[kRounds][kBeams];
     Best<V> best;
@@ -566,12 +695,18 @@ void SearchCandidates(const SearchTask& task, SearchChoice& choice) {
                                              own > 0 ? own : 0, bound - kAheadTaken * best.ahead);
         }
         for (std::size_t i = 0; count > 0 && i < kSamplesPerBlock; ++i) {
+            if (round == 0 && task.next != nullptr) nextEstimates.Sample(task.next[i]);
             bool any = false;
             for (int b = 0; b < kBeams; ++b) {
                 Beams<V>& beam = beams[round][b];
                 any = (beam.Running() && beam.Step(paths[b], task.target, i)) || any;
             }
             if (!any) break;
+        }
+        if (round == 0 && task.next != nullptr) {
+            Estimate estimates[kPredictorCount];
+            nextEstimates.Finish(estimates);
+            next = LookAhead<V>(task.next, estimates);
         }
         for (int b = 0; b < kBeams; ++b) {
             if (beams[round][b].Running()) beams[round][b].Score(paths[b], next, bound, best);
