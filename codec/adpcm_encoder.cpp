@@ -329,23 +329,28 @@ void EncodeAdpcmBlockWith(Kernel kernel, const std::int16_t* samples, std::size_
         nibbles = searched.nibbles;
     }
 
-    // The block, and what the decoder will make of it.
-    block[0] = static_cast<std::uint8_t>(predictor << 4 | shift);
-    block[1] = flag;
-    std::memset(block + 2, 0, kAdpcmBlockSize - 2);
+    // The block, and what the decoder will make of it (in local variables, which the block's
+    // bytes cannot alias, so that the chain of the history stays in registers).
+    std::uint8_t bytes[kAdpcmBlockSize] = {static_cast<std::uint8_t>(predictor << 4 | shift), flag};
     const double c0 = kCoefficients[predictor][0];
     const double c1 = kCoefficients[predictor][1];
     const double step = static_cast<double>(1 << (kMaxShift - shift));
+    double s1 = history.s1, s2 = history.s2, largestMiss = channel.largestMiss;
+    std::int16_t samplesMade[kSamplesPerBlock];
     for (std::size_t i = 0; i < kSamplesPerBlock; ++i) {
         const int n = nibbles[i];
-        block[2 + i / 2] |= static_cast<std::uint8_t>((n & 0x0F) << (i % 2 * 4));
-        const double value = Predict(c0, c1, history.s1, history.s2).Value(n * step);
-        history.s2 = history.s1;
-        history.s1 = value;
-        if (decoded != nullptr) decoded[i] = NarrowToSample(value);
-        const double miss = std::fabs(NarrowToSample(value) - target[i]);
-        channel.largestMiss = miss > channel.largestMiss ? miss : channel.largestMiss;
+        bytes[2 + i / 2] |= static_cast<std::uint8_t>((n & 0x0F) << (i % 2 * 4));
+        const double value = Predict(c0, c1, s1, s2).Value(n * step);
+        s2 = s1;
+        s1 = value;
+        samplesMade[i] = NarrowToSample(value);
+        const double miss = std::fabs(samplesMade[i] - target[i]);
+        largestMiss = miss > largestMiss ? miss : largestMiss;
     }
+    std::memcpy(block, bytes, kAdpcmBlockSize);
+    if (decoded != nullptr) std::memcpy(decoded, samplesMade, sizeof samplesMade);
+    history = {s1, s2};
+    channel.largestMiss = largestMiss;
 }
 
 }  // namespace adpcm_detail
