@@ -536,8 +536,7 @@ struct Beams {
     // For each sample, the keys of the children that went on (whose three lowest bits tell which
     // child each path came from) and the nibbles of the nearer and the farther children.
     float kept[kSamplesPerBlock][kLanes];
-    float nearNibbles[kSamplesPerBlock][kLanes];
-    float farNibbles[kSamplesPerBlock][kLanes];
+    float childNibbles[kSamplesPerBlock][2][kLanes];
 
     // The task's candidates `candidates[0]` to `candidates[count - 1]` (count 0 to kGroups); a
     // group without a candidate repeats the first one and does not run.
@@ -614,7 +613,7 @@ struct Beams {
         paths.predicted =
             Chosen(picks, Pick(up, upperNext, lowerNext), Pick(up, lowerNext, upperNext));
         Store(kept[i], keys);
-        Store(nearNibbles[i], nearNibble), Store(farNibbles[i], farNibble);
+        Store(childNibbles[i][0], nearNibble), Store(childNibbles[i][1], farNibble);
         alignas(32) float least[kLanes];
         Store(least, KeyMin(keys, Shuffle<3, 2, 1, 0>(keys)));
         bool any = false;
@@ -625,17 +624,18 @@ struct Beams {
         return any;
     }
 
-    // The nibbles of path `path` of group `group`, followed back from its end.
+    // The nibbles of path `path` of group `group`, followed back from its end (the child each
+    // path came from read from the low bits of its key, without a branch).
     void Nibbles(int group, int path, std::int8_t* nibbles) const {
+        std::int8_t found[kSamplesPerBlock];
         for (int i = kSamplesPerBlock - 1; i >= 0; --i) {
-            int child[kLanes];
-            IndexesOf(V::Load(kept[i]), child);
-            const int c = child[4 * group + path];
-            const int from = 4 * group + (c & 3);
-            nibbles[i] =
-                static_cast<std::int8_t>(c < 4 ? nearNibbles[i][from] : farNibbles[i][from]);
-            path = c & 3;
+            std::uint32_t key;
+            std::memcpy(&key, &kept[i][4 * group + path], sizeof key);
+            const int child = static_cast<int>(key & 7);
+            path = child & 3;
+            found[i] = static_cast<std::int8_t>(childNibbles[i][child >> 2][4 * group + path]);
         }
+        std::memcpy(nibbles, found, sizeof found);
     }
 
     // Scoring, beam by beam in order: a path's score is its error plus kLookAheadWeight times
