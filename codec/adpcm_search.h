@@ -374,11 +374,16 @@ struct EstimateRun {
             Store(peaks + h * kLanes, peak[h]), Store(energies + h * kLanes, energy[h]);
         }
         for (int predictor = 0; predictor < kPredictorCount; ++predictor) {
-            int shift = kMaxShift;
-            float reach = kFitReach;
-            for (; shift > 0 && peaks[predictor] > reach; reach *= 2) --shift;
-            out[predictor] = {predictor, shift, peaks[predictor] <= reach, energies[predictor],
-                              peaks[predictor]};
+            // The reaches kFitReach, twice that, ... that the peak passes, counted without a
+            // branch: that many shifts coarser than the finest.
+            const float peak = peaks[predictor];
+            int coarser = 0;
+            for (int k = 0; k < kMaxShift; ++k) {
+                coarser += peak > kFitReach * kSteps.step[kMaxShift - k] ? 1 : 0;
+            }
+            out[predictor] = {predictor, kMaxShift - coarser,
+                              peak <= kFitReach * kSteps.step[kMaxShift - coarser],
+                              energies[predictor], peak};
         }
         Store(extremes, highest), Store(extremes + kLanes, lowest);
         return extremes[0] >= 32767.0f || extremes[kLanes] <= -32768.0f;
@@ -394,24 +399,28 @@ bool EstimatePredictors(const float* target, float y1, float y2, Estimate* out) 
     return run.Finish(out);
 }
 
-// A predictor whose residual fits first (one that does not clips a sample by thousands, as at
-// the edge of a full-scale square wave), then the finer shift (a finer step means less noise),
-// then less residual energy.
-inline bool Before(const Estimate& a, const Estimate& b) {
-    if (a.fits != b.fits) return a.fits;
-    if (a.shift != b.shift) return a.shift > b.shift;
-    return a.energy < b.energy;
+// The order of the predictors' estimates as one number: a predictor whose residual fits first
+// (one that does not clip a sample by thousands, as at the edge of a full-scale square wave),
+// then the finer shift (a finer step means less noise), then less residual energy (a float never
+// negative, whose bits order as it does).
+inline std::uint64_t OrderOf(const Estimate& estimate) {
+    std::uint32_t energy;
+    std::memcpy(&energy, &estimate.energy, sizeof energy);
+    return std::uint64_t{estimate.fits ? 0u : 1u} << 40 |
+           static_cast<std::uint64_t>(kMaxShift - estimate.shift) << 32 | energy;
 }
 
-// The predictors ordered by their estimates, best first (an insertion sort: the same order
-// everywhere).
+// The predictors ordered by their estimates, best first, equal ones in their own order: each
+// one's place counted without a branch.
 inline void RankPredictors(const Estimate* estimates, int* ranked) {
+    std::uint64_t order[kPredictorCount];
+    for (int p = 0; p < kPredictorCount; ++p) order[p] = OrderOf(estimates[p]);
     for (int p = 0; p < kPredictorCount; ++p) {
-        int at = p;
-        for (; at > 0 && Before(estimates[p], estimates[ranked[at - 1]]); --at) {
-            ranked[at] = ranked[at - 1];
+        int place = 0;
+        for (int q = 0; q < kPredictorCount; ++q) {
+            place += order[q] < order[p] || (order[q] == order[p] && q < p) ? 1 : 0;
         }
-        ranked[at] = p;
+        ranked[place] = p;
     }
 }
 
