@@ -307,6 +307,20 @@ Filter<V> FilterOf(const int* predictors, const int* shifts) {
             V::Load(halfStep), V::Load(lowest), V::Load(highest), V::Load(magic)};
 }
 
+// The filter of one predictor and shift in every lane (made of broadcasts, not through memory).
+template <typename V>
+Filter<V> UniformFilter(int predictor, int shift) {
+    const float step = kSteps.step[shift];
+    return {V::Splat(static_cast<float>(kCoefficients[predictor][0])),
+            V::Splat(static_cast<float>(kCoefficients[predictor][1])),
+            V::Splat(step),
+            V::Splat(kSteps.inverse[shift]),
+            V::Splat(0.5f * step),
+            V::Splat(12582904.0f * step),
+            V::Splat(12582918.0f * step),
+            V::Splat(12582912.0f * step)};
+}
+
 constexpr int kPredictorCount = 5;
 // Predictors searched per block (the most promising by the estimate below), and the shifts
 // searched for each: the finest at which the estimated residual reaches at most this many steps
@@ -456,9 +470,7 @@ struct LookAhead {
         const int pairs = PairsToSearch(estimates, predictors, shifts);
         for (int f = 0; f < kPairsLookedAt; ++f) {
             const int from = f < pairs ? f : 0;
-            const int both[2] = {predictors[from], predictors[from]};
-            const int shift[2] = {shifts[from], shifts[from]};
-            filters[f] = FilterOf<V>(both, shift);
+            filters[f] = UniformFilter<V>(predictors[from], shifts[from]);
         }
     }
 };
