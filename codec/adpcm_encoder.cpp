@@ -23,6 +23,7 @@ struct SseFour {
         __m128 v;
     };
     static SseFour Splat(float x) { return {_mm_set1_ps(x)}; }
+    static SseFour Groups(const float* perGroup) { return Splat(perGroup[0]); }
     static SseFour Load(const float* p) { return {_mm_loadu_ps(p)}; }
     static SseFour Gather(const float* values, const int* offsets) {
         return {_mm_set_ps(values[offsets[3]], values[offsets[2]], values[offsets[1]],

@@ -121,6 +121,8 @@ struct PlainFour {
         bool b[4];
     };
     static PlainFour Splat(float x) { return {{x, x, x, x}}; }
+    // Each group of four lanes the value of its own: perGroup[0] for the one group.
+    static PlainFour Groups(const float* perGroup) { return Splat(perGroup[0]); }
     static PlainFour Load(const float* p) { return {{p[0], p[1], p[2], p[3]}}; }
     // Lane k is values[offsets[k]].
     static PlainFour Gather(const float* values, const int* offsets) {
@@ -288,23 +290,22 @@ struct Filter {
 
 template <typename V>
 Filter<V> FilterOf(const int* predictors, const int* shifts) {
-    constexpr int kLanes = 4 * V::kGroups;
-    float c0[kLanes], c1[kLanes], step[kLanes], inverse[kLanes];
-    float halfStep[kLanes], lowest[kLanes], highest[kLanes], magic[kLanes];
-    for (int lane = 0; lane < kLanes; ++lane) {
-        const int predictor = predictors[lane / 4];
+    constexpr int kGroups = V::kGroups;
+    float c0[kGroups], c1[kGroups], step[kGroups], inverse[kGroups];
+    float halfStep[kGroups], lowest[kGroups], highest[kGroups], magic[kGroups];
+    for (int g = 0; g < kGroups; ++g) {
         // All exact: multiples of 1/64, and powers of two times numbers of few bits.
-        c0[lane] = static_cast<float>(kCoefficients[predictor][0]);
-        c1[lane] = static_cast<float>(kCoefficients[predictor][1]);
-        step[lane] = kSteps.step[shifts[lane / 4]];
-        inverse[lane] = kSteps.inverse[shifts[lane / 4]];
-        halfStep[lane] = 0.5f * step[lane];
-        lowest[lane] = 12582904.0f * step[lane];   // 1.5 * 2^23 - 8 steps
-        highest[lane] = 12582918.0f * step[lane];  // 1.5 * 2^23 + 6 steps
-        magic[lane] = 12582912.0f * step[lane];
+        c0[g] = static_cast<float>(kCoefficients[predictors[g]][0]);
+        c1[g] = static_cast<float>(kCoefficients[predictors[g]][1]);
+        step[g] = kSteps.step[shifts[g]];
+        inverse[g] = kSteps.inverse[shifts[g]];
+        halfStep[g] = 0.5f * step[g];
+        lowest[g] = 12582904.0f * step[g];   // 1.5 * 2^23 - 8 steps
+        highest[g] = 12582918.0f * step[g];  // 1.5 * 2^23 + 6 steps
+        magic[g] = 12582912.0f * step[g];
     }
-    return {V::Load(c0),       V::Load(c1),     V::Load(step),    V::Load(inverse),
-            V::Load(halfStep), V::Load(lowest), V::Load(highest), V::Load(magic)};
+    return {V::Groups(c0),       V::Groups(c1),     V::Groups(step),    V::Groups(inverse),
+            V::Groups(halfStep), V::Groups(lowest), V::Groups(highest), V::Groups(magic)};
 }
 
 // The filter of one predictor and shift in every lane (made of broadcasts, not through memory).
@@ -561,28 +562,29 @@ struct Beams {
 
     // The task's candidates `candidates[0]` to `candidates[count - 1]` (count 0 to kGroups); a
     // group without a candidate repeats the first one and does not run.
+    // (Every path starts from the decoder's history; all but the first of each beam with the
+    // error that rules a path out.)
     Paths<V> Start(const SearchTask& task, const int* candidates, int count, float bound) {
-        float s1s[kLanes] = {}, s2s[kLanes] = {}, errors[kLanes], caps[kLanes];
+        static constexpr float kStartErrors[8] = {kFirstError, kNoPath, kNoPath, kNoPath,
+                                                  kFirstError, kNoPath, kNoPath, kNoPath};
+        float caps[kGroups];
         for (int g = 0; g < kGroups; ++g) {
             const int candidate = candidates[g < count ? g : 0];
             predictors[g] = task.predictors[candidate];
             shifts[g] = task.shifts[candidate];
-            s1s[4 * g] = static_cast<float>(task.history.s1);
-            s2s[4 * g] = static_cast<float>(task.history.s2);
-            errors[4 * g] = kFirstError;
-            errors[4 * g + 1] = errors[4 * g + 2] = errors[4 * g + 3] = kNoPath;
             // The second nibble may not make a sample worse than the nearer can make one (half
             // a step, and the rounding) or than the largest error already made.
             double allowed = 0.5 * static_cast<double>(1 << (kMaxShift - shifts[g])) + 1.0;
             allowed = allowed > task.largestMiss ? allowed : task.largestMiss;
-            for (int r = 0; r < 4; ++r) caps[4 * g + r] = static_cast<float>(allowed + 0.5);
+            caps[g] = static_cast<float>(allowed + 0.5);
             giveUp[g] = bound + kFirstError;
             running[g] = g < count;
         }
         filter = FilterOf<V>(predictors, shifts);
-        cap = V::Load(caps);
-        const V s1 = V::Load(s1s), s2 = V::Load(s2s);
-        return {s1, s2, Predict(filter.c0, filter.c1, s1, s2).Sum(), V::Load(errors)};
+        cap = V::Groups(caps);
+        const V s1 = V::Splat(static_cast<float>(task.history.s1));
+        const V s2 = V::Splat(static_cast<float>(task.history.s2));
+        return {s1, s2, Predict(filter.c0, filter.c1, s1, s2).Sum(), V::Load(kStartErrors)};
     }
 
     bool Running() const {

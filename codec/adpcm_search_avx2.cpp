@@ -20,6 +20,9 @@ struct Eight {
         __m256 v;
     };
     static Eight Splat(float x) { return {_mm256_set1_ps(x)}; }
+    static Eight Groups(const float* perGroup) {
+        return {_mm256_set_m128(_mm_set1_ps(perGroup[1]), _mm_set1_ps(perGroup[0]))};
+    }
     static Eight Load(const float* p) { return {_mm256_loadu_ps(p)}; }
 };
 inline void Store(float* p, Eight a) { _mm256_storeu_ps(p, a.v); }
