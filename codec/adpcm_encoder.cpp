@@ -18,6 +18,7 @@ namespace {
 // Four floats in an SSE register, one beam's paths (see PlainFour for the operations).
 struct SseFour {
     static constexpr int kGroups = 1;
+    static constexpr bool kPermutesInRegisters = false;
     __m128 v;
     struct Mask {
         __m128 v;

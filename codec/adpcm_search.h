@@ -116,6 +116,7 @@ inline Prediction<T> Predict(T c0, T c1, T s1, T s2) {
 // operations, lane by lane; shuffles and keys work on each group of four lanes (one beam).
 struct PlainFour {
     static constexpr int kGroups = 1;
+    static constexpr bool kPermutesInRegisters = false;  // Gather goes through memory
     float f[4];
     struct Mask {
         bool b[4];
@@ -647,16 +648,33 @@ struct Beams {
         return any;
     }
 
-    // The nibbles of path `path` of group `group`, followed back from its end (the child each
-    // path came from read from the low bits of its key, without a branch).
+    // The nibbles of path `path` of group `group`, followed back from its end. Where the vector
+    // permutes in registers, every lane's path at once, by the same permutes that took the
+    // children on (the low bits of a lane of `along` say which path of its group it follows, as
+    // a key's do); else the one path, the child it came from read from its key's low bits.
     void Nibbles(int group, int path, std::int8_t* nibbles) const {
         std::int8_t found[kSamplesPerBlock];
-        for (int i = kSamplesPerBlock - 1; i >= 0; --i) {
-            std::uint32_t key;
-            std::memcpy(&key, &kept[i][4 * group + path], sizeof key);
-            const int child = static_cast<int>(key & 7);
-            path = child & 3;
-            found[i] = static_cast<std::int8_t>(childNibbles[i][child >> 2][4 * group + path]);
+        if constexpr (V::kPermutesInRegisters) {
+            static constexpr std::uint32_t kOwnPaths[8] = {0, 1, 2, 3, 0, 1, 2, 3};
+            alignas(32) float own[kLanes], all[kSamplesPerBlock][kLanes];
+            std::memcpy(own, kOwnPaths, sizeof own);
+            V along = V::Load(own);
+            for (int i = kSamplesPerBlock - 1; i >= 0; --i) {
+                along = Parents(PicksOf(along), V::Load(kept[i]));  // the key it went on with
+                Store(all[i], Chosen(PicksOf(along), V::Load(childNibbles[i][0]),
+                                     V::Load(childNibbles[i][1])));
+            }
+            for (std::size_t i = 0; i < kSamplesPerBlock; ++i) {
+                found[i] = static_cast<std::int8_t>(all[i][4 * group + path]);
+            }
+        } else {
+            for (int i = kSamplesPerBlock - 1; i >= 0; --i) {
+                std::uint32_t key;
+                std::memcpy(&key, &kept[i][4 * group + path], sizeof key);
+                const int child = static_cast<int>(key & 7);
+                path = child & 3;
+                found[i] = static_cast<std::int8_t>(childNibbles[i][child >> 2][4 * group + path]);
+            }
         }
         std::memcpy(nibbles, found, sizeof found);
     }

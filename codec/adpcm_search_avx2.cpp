@@ -15,6 +15,7 @@ namespace {
 // needs.
 struct Eight {
     static constexpr int kGroups = 2;
+    static constexpr bool kPermutesInRegisters = true;
     __m256 v;
     struct Mask {
         __m256 v;
