@@ -309,7 +309,13 @@ void EncodeAdpcmBlockWith(Kernel kernel, const std::int16_t* samples, std::size_
     }
     const float y1 = static_cast<float>(history.s1), y2 = static_cast<float>(history.s2);
     Estimate estimates[kPredictorCount];
+#if defined(SORVIK_AVX2_KERNEL)
+    const bool clipped = kernel == Kernel::Avx2 && KernelRuns(kernel)
+                             ? EstimatePredictorsAvx2(samplesSearched, y1, y2, estimates)
+                             : EstimatePredictors<Four>(samplesSearched, y1, y2, estimates);
+#else
     const bool clipped = EstimatePredictors<Four>(samplesSearched, y1, y2, estimates);
+#endif
     if (FindExactBlock(target, history, estimates, clipped, exact)) {
         predictor = exact.predictor;
         shift = exact.shift;

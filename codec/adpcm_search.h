@@ -50,6 +50,19 @@ struct SearchChoice {
 
 // The search of the AVX2 translation unit.
 void SearchBlockAvx2(const SearchTask& task, SearchChoice& choice);
+// What the input itself says about one predictor for the block: its residual predicted from
+// the input (from `y1` and `y2` for the first two samples), the finest shift at which that fits
+// the nibbles, and its energy.
+struct Estimate {
+    int predictor;
+    int shift;
+    bool fits;  // false when even the coarsest shift is too fine
+    float energy;
+    float peak;  // the largest residual, in units
+};
+
+// The estimates of the AVX2 translation unit (see EstimatePredictors).
+bool EstimatePredictorsAvx2(const float* target, float y1, float y2, Estimate* out);
 
 }  // namespace sorvik::adpcm_detail
 
@@ -334,17 +347,6 @@ constexpr int kEstimatedPredictors = 2;
 static_assert(2 * kEstimatedPredictors + 1 <= kPairsSearched, "room for the candidates");
 static_assert(2 * kEstimatedPredictors <= kPairsLookedAt, "room for the next block's");
 constexpr float kFitReach = 10.0f;
-
-// What the input itself says about one predictor for the block: its residual predicted from
-// the input (from `y1` and `y2` for the first two samples), the finest shift at which that fits
-// the nibbles, and its energy.
-struct Estimate {
-    int predictor;
-    int shift;
-    bool fits;  // false when even the coarsest shift is too fine
-    float energy;
-    float peak;  // the largest residual, in units
-};
 
 // The estimates of all five predictors (see Estimate), worked out a sample at a time, the
 // predictors a vector's lanes at a time (lanes past the last predictor repeat it), so that the

@@ -99,4 +99,8 @@ void SearchBlockAvx2(const SearchTask& task, SearchChoice& choice) {
     SearchCandidates<Eight>(task, choice);
 }
 
+bool EstimatePredictorsAvx2(const float* target, float y1, float y2, Estimate* out) {
+    return EstimatePredictors<Eight>(target, y1, y2, out);
+}
+
 }  // namespace sorvik::adpcm_detail
