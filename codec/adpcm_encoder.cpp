@@ -188,55 +188,27 @@ bool FindExactBlock(const double* target, const ChannelHistory& start, const Est
     return false;
 }
 
-// Trial encodings of a block: every predictor at its estimated finest shift (trial 2p) and at the
-// next coarser one (trial 2p + 1), each taking the nearest nibble for every sample from the
-// decoder's history, side by side. Gives each one's squared error.
-constexpr int kTrials = 2 * kPredictorCount;
-void TrialErrors(const float* target, float y1, float y2, const Estimate* estimates,
-                 float* errors) {
-    constexpr int kChains = (kTrials + 3) / 4;
-    float c0[4 * kChains], c1[4 * kChains], step[4 * kChains], inverse[4 * kChains];
-    for (int k = 0; k < 4 * kChains; ++k) {
-        const int predictor = k < kTrials ? k / 2 : 0;
-        const int shift = k < kTrials ? estimates[predictor].shift - k % 2 : kMaxShift;
-        c0[k] = static_cast<float>(kCoefficients[predictor][0]);
-        c1[k] = static_cast<float>(kCoefficients[predictor][1]);
-        step[k] = kSteps.step[shift < 0 ? 0 : shift];
-        inverse[k] = kSteps.inverse[shift < 0 ? 0 : shift];
+// Trial encodings of a block (see TrialErrors), in the kind of arithmetic that runs.
+constexpr int kTrials = kTrialCount;
+void TrialErrorsWith(Kernel kernel, const float* target, float y1, float y2,
+                     const Estimate* estimates, float* errors) {
+#if defined(SORVIK_AVX2_KERNEL)
+    if (kernel == Kernel::Avx2 && KernelRuns(kernel)) {
+        return TrialErrorsAvx2(target, y1, y2, estimates, errors);
     }
-    Filter<Four> filters[kChains];
-    Four u1[kChains], predicted[kChains], error[kChains];
-    for (int c = 0; c < kChains; ++c) {
-        filters[c].c0 = Four::Load(c0 + 4 * c), filters[c].c1 = Four::Load(c1 + 4 * c);
-        filters[c].step = Four::Load(step + 4 * c),
-        filters[c].inverse = Four::Load(inverse + 4 * c);
-        u1[c] = Four::Splat(y1) * filters[c].inverse;
-        predicted[c] =
-            Predict(filters[c].c0, filters[c].c1, u1[c], Four::Splat(y2) * filters[c].inverse)
-                .Sum();
-        error[c] = Four::Splat(0.0f);
-    }
-    for (std::size_t i = 0; i < kSamplesPerBlock; ++i) {
-        const Four x = Four::Splat(target[i]);
-        for (int c = 0; c < kChains; ++c) {
-            GreedySample(filters[c], x * filters[c].inverse, u1[c], predicted[c], error[c]);
-        }
-    }
-    alignas(16) float all[4 * kChains];
-    for (int c = 0; c < kChains; ++c) {
-        Store(all + 4 * c, error[c] * (filters[c].step * filters[c].step));
-    }
-    std::memcpy(errors, all, kTrials * sizeof(float));
+#endif
+    static_cast<void>(kernel);
+    TrialErrors<Four>(target, y1, y2, estimates, errors);
 }
 
 // The candidates of a block, from its decoder's history: the estimate's pairs (see
 // PairsToSearch), and one more where a trial encoding of another predictor or shift makes less
 // error than each of theirs. All ordered by their trial errors, least first (the best found early
 // gives up the others sooner), which go to `trialErrors`. Returns their number.
-int CandidatesOf(const float* target, float y1, float y2, const Estimate* estimates,
+int CandidatesOf(Kernel kernel, const float* target, float y1, float y2, const Estimate* estimates,
                  int* predictors, int* shifts, float* trialErrors) {
     float errors[kTrials];
-    TrialErrors(target, y1, y2, estimates, errors);
+    TrialErrorsWith(kernel, target, y1, y2, estimates, errors);
     int ranked[kPredictorCount];
     RankPredictors(estimates, ranked);
     bool taken[kTrials] = {};
@@ -329,8 +301,8 @@ void EncodeAdpcmBlockWith(Kernel kernel, const std::int16_t* samples, std::size_
             for (std::size_t i = 0; i < kSamplesPerBlock; ++i) later[i] = next[i * stride];
             task.next = later;
         }
-        task.pairs = CandidatesOf(samplesSearched, y1, y2, estimates, task.predictors, task.shifts,
-                                  task.trialErrors);
+        task.pairs = CandidatesOf(kernel, samplesSearched, y1, y2, estimates, task.predictors,
+                                  task.shifts, task.trialErrors);
         SearchBlockWith(kernel, task, searched);
         predictor = searched.predictor;
         shift = searched.shift;

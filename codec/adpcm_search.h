@@ -63,6 +63,11 @@ struct Estimate {
 
 // The estimates of the AVX2 translation unit (see EstimatePredictors).
 bool EstimatePredictorsAvx2(const float* target, float y1, float y2, Estimate* out);
+// Trial encodings per block: every predictor at two shifts.
+constexpr int kTrialCount = 10;
+// The trial encodings of the AVX2 translation unit (see TrialErrors).
+void TrialErrorsAvx2(const float* target, float y1, float y2, const Estimate* estimates,
+                     float* errors);
 
 }  // namespace sorvik::adpcm_detail
 
@@ -520,6 +525,48 @@ V GreedyError(const LookAhead<V>& next, V s1, V s2) {
     V best = inUnits(0);
     for (int c = 1; c < kPairsLookedAt; ++c) best = Min(best, inUnits(c));
     return best;
+}
+
+// Trial encodings of a block: every predictor at its estimated finest shift (trial 2p) and at the
+// next coarser one (trial 2p + 1), each taking the nearest nibble for every sample from the
+// decoder's history (`y1` the newest value), a vector's lanes at a time, side by side. Gives each
+// one's squared error. (Lanes past the last trial repeat predictor 0 at the finest shift.)
+template <typename V>
+void TrialErrors(const float* target, float y1, float y2, const Estimate* estimates,
+                 float* errors) {
+    constexpr int kLanes = 4 * V::kGroups;
+    constexpr int kChains = (kTrialCount + kLanes - 1) / kLanes;
+    Filter<V> filters[kChains];
+    V u1[kChains], predicted[kChains], error[kChains];
+    for (int c = 0; c < kChains; ++c) {
+        alignas(32) float c0[kLanes], c1[kLanes], step[kLanes], inverse[kLanes];
+        for (int lane = 0; lane < kLanes; ++lane) {
+            const int k = c * kLanes + lane;
+            const int predictor = k < kTrialCount ? k / 2 : 0;
+            const int shift = k < kTrialCount ? estimates[predictor].shift - k % 2 : kMaxShift;
+            c0[lane] = static_cast<float>(kCoefficients[predictor][0]);
+            c1[lane] = static_cast<float>(kCoefficients[predictor][1]);
+            step[lane] = kSteps.step[shift < 0 ? 0 : shift];
+            inverse[lane] = kSteps.inverse[shift < 0 ? 0 : shift];
+        }
+        filters[c].c0 = V::Load(c0), filters[c].c1 = V::Load(c1);
+        filters[c].step = V::Load(step), filters[c].inverse = V::Load(inverse);
+        u1[c] = V::Splat(y1) * filters[c].inverse;
+        predicted[c] =
+            Predict(filters[c].c0, filters[c].c1, u1[c], V::Splat(y2) * filters[c].inverse).Sum();
+        error[c] = V::Splat(0.0f);
+    }
+    for (std::size_t i = 0; i < kSamplesPerBlock; ++i) {
+        const V x = V::Splat(target[i]);
+        for (int c = 0; c < kChains; ++c) {
+            GreedySample(filters[c], x * filters[c].inverse, u1[c], predicted[c], error[c]);
+        }
+    }
+    alignas(32) float all[kChains * kLanes];
+    for (int c = 0; c < kChains; ++c) {
+        Store(all + c * kLanes, error[c] * (filters[c].step * filters[c].step));
+    }
+    std::memcpy(errors, all, kTrialCount * sizeof(float));
 }
 
 template <typename V>

@@ -103,4 +103,9 @@ bool EstimatePredictorsAvx2(const float* target, float y1, float y2, Estimate* o
     return EstimatePredictors<Eight>(target, y1, y2, out);
 }
 
+void TrialErrorsAvx2(const float* target, float y1, float y2, const Estimate* estimates,
+                     float* errors) {
+    TrialErrors<Eight>(target, y1, y2, estimates, errors);
+}
+
 }  // namespace sorvik::adpcm_detail
