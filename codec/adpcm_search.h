@@ -118,8 +118,6 @@ struct Prediction {
     T newer;  // c0 * s1
     // The value a nibble times the step makes: the decoder's sum, in the decoder's order.
     T Value(T scaled) const { return (scaled + older) + newer; }
-    // The same with one addition less, as the search estimates it.
-    T Estimate(T scaled) const { return scaled + Sum(); }
     // What `x` leaves to the nibble, in steps (`inverse` is 1 / step).
     T Residual(T x, T inverse) const { return (x - Sum()) * inverse; }
     T Sum() const { return older + newer; }
@@ -269,12 +267,6 @@ inline V Nearest(V value) {
 template <typename V>
 inline V Truncated(V biased) {
     return Truncate(Min(Max(biased, V::Splat(-32768.0f)), V::Splat(32767.0f)));
-}
-
-// The sample the decoder makes of a value.
-template <typename V>
-inline V Narrow(V value) {
-    return Truncated(value + V::Splat(0.5f));
 }
 
 // Each group's four keys in ascending order: a network of three steps, each comparing two
