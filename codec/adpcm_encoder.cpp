@@ -188,6 +188,18 @@ bool FindExactBlock(const double* target, const ChannelHistory& start, const Est
     return false;
 }
 
+// The estimates of a block (see EstimatePredictors), in the kind of arithmetic that runs.
+bool EstimatePredictorsWith(Kernel kernel, const float* target, float y1, float y2,
+                            Estimate* estimates) {
+#if defined(SORVIK_AVX2_KERNEL)
+    if (kernel == Kernel::Avx2 && KernelRuns(kernel)) {
+        return EstimatePredictorsAvx2(target, y1, y2, estimates);
+    }
+#endif
+    static_cast<void>(kernel);
+    return EstimatePredictors<Four>(target, y1, y2, estimates);
+}
+
 // Trial encodings of a block (see TrialErrors), in the kind of arithmetic that runs.
 constexpr int kTrials = kTrialCount;
 void TrialErrorsWith(Kernel kernel, const float* target, float y1, float y2,
@@ -281,13 +293,7 @@ void EncodeAdpcmBlockWith(Kernel kernel, const std::int16_t* samples, std::size_
     }
     const float y1 = static_cast<float>(history.s1), y2 = static_cast<float>(history.s2);
     Estimate estimates[kPredictorCount];
-#if defined(SORVIK_AVX2_KERNEL)
-    const bool clipped = kernel == Kernel::Avx2 && KernelRuns(kernel)
-                             ? EstimatePredictorsAvx2(samplesSearched, y1, y2, estimates)
-                             : EstimatePredictors<Four>(samplesSearched, y1, y2, estimates);
-#else
-    const bool clipped = EstimatePredictors<Four>(samplesSearched, y1, y2, estimates);
-#endif
+    const bool clipped = EstimatePredictorsWith(kernel, samplesSearched, y1, y2, estimates);
     if (FindExactBlock(target, history, estimates, clipped, exact)) {
         predictor = exact.predictor;
         shift = exact.shift;
