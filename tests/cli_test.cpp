@@ -207,6 +207,7 @@ TEST(CommandLine, TranscriptsStatusesAndFiles) {
          userImage},
         {{"in|a.vag", "out/x/y"}, Started("out/x/y|") + kDone, 0, {"out/x/y/a.WAV"}},
         {{"in|..|in|a.vag"}, Started("{IN}") + kDone, 0, {"in/a.WAV"}},
+        {{"{IN}..|in|a.vag"}, Started("{IN}") + kDone, 0, {"in/a.WAV"}},  // a full path
         {{"in|a.vag", "out|"}, Started("out|") + kDone, 0, {"out/a.WAV"}},
         {{"-tSE", "in|a.vag", "out"}, Started("out|") + kDone, 0, {"out/a.WAV"}},
         {{"-tbgm", "-tVoice", "-x foo", "in|a.vag", "out", "ignored"}, Started("out|") + kDone, 0,
