@@ -39,7 +39,6 @@ inline SseFour Max(SseFour a, SseFour b) { return {_mm_max_ps(a.v, b.v)}; }
 inline SseFour Min(SseFour a, SseFour b) { return {_mm_min_ps(a.v, b.v)}; }
 inline SseFour KeyMin(SseFour a, SseFour b) { return Min(a, b); }
 inline SseFour KeyMax(SseFour a, SseFour b) { return Max(a, b); }
-
 inline SseFour Abs(SseFour a) { return {_mm_andnot_ps(_mm_set1_ps(-0.0f), a.v)}; }
 inline SseFour Truncate(SseFour a) { return {_mm_cvtepi32_ps(_mm_cvttps_epi32(a.v))}; }
 inline SseFour::Mask GreaterOrEqual(SseFour a, SseFour b) { return {_mm_cmpge_ps(a.v, b.v)}; }
@@ -201,7 +200,6 @@ bool EstimatePredictorsWith(Kernel kernel, const float* target, float y1, float 
 }
 
 // Trial encodings of a block (see TrialErrors), in the kind of arithmetic that runs.
-constexpr int kTrials = kTrialCount;
 void TrialErrorsWith(Kernel kernel, const float* target, float y1, float y2,
                      const Estimate* estimates, float* errors) {
 #if defined(SORVIK_AVX2_KERNEL)
@@ -219,11 +217,11 @@ void TrialErrorsWith(Kernel kernel, const float* target, float y1, float y2,
 // gives up the others sooner), which go to `trialErrors`. Returns their number.
 int CandidatesOf(Kernel kernel, const float* target, float y1, float y2, const Estimate* estimates,
                  int* predictors, int* shifts, float* trialErrors) {
-    float errors[kTrials];
+    float errors[kTrialCount];
     TrialErrorsWith(kernel, target, y1, y2, estimates, errors);
     int ranked[kPredictorCount];
     RankPredictors(estimates, ranked);
-    bool taken[kTrials] = {};
+    bool taken[kTrialCount] = {};
     for (int p = 0; p < kPredictorCount; ++p) {
         taken[2 * p + 1] = estimates[p].shift == 0;  // no coarser shift: the same as the finest
     }
@@ -239,7 +237,7 @@ int CandidatesOf(Kernel kernel, const float* target, float y1, float y2, const E
         }
     }
     int other = -1;
-    for (int k = 0; k < kTrials; ++k) {
+    for (int k = 0; k < kTrialCount; ++k) {
         if (!taken[k] && errors[k] < least) other = k, least = errors[k];
     }
     if (other >= 0) trials[count++] = other;

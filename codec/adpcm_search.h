@@ -168,7 +168,6 @@ inline PlainFour Min(PlainFour a, PlainFour b) {  // a < b ? a : b
 }
 inline PlainFour KeyMin(PlainFour a, PlainFour b) { return Min(a, b); }
 inline PlainFour KeyMax(PlainFour a, PlainFour b) { return Max(a, b); }
-
 inline PlainFour Abs(PlainFour a) {
     return PlainFour::Lanes(a, a, [](float x, float) { return std::fabs(x); });
 }
@@ -343,6 +342,7 @@ constexpr int kPredictorCount = 5;
 constexpr int kEstimatedPredictors = 2;
 static_assert(2 * kEstimatedPredictors + 1 <= kPairsSearched, "room for the candidates");
 static_assert(2 * kEstimatedPredictors <= kPairsLookedAt, "room for the next block's");
+static_assert(kTrialCount == 2 * kPredictorCount, "two trials a predictor");
 constexpr float kFitReach = 10.0f;
 
 // The estimates of all five predictors (see Estimate), worked out a sample at a time, the
